@@ -1,0 +1,64 @@
+// Speaker layouts: the seven supported channel-mask codes, their channel maps and speaker places.
+#ifndef HALVANE_CORE_SPEAKERLAYOUT_H
+#define HALVANE_CORE_SPEAKERLAYOUT_H
+
+#include "Halvane.h"
+
+namespace halvane {
+
+// Map entry of a speaker that the layout does not have.
+constexpr int CHANNEL_ABSENT = 9;
+// Number of speaker bits, front left (1) to side right (1024).
+constexpr int SPEAKER_BITS = 11;
+// Most output channels a node handles.
+constexpr int MAX_CHANNELS = 10;
+// Largest block, in samples per channel, that one pull carries through the graph.
+constexpr int MAX_BLOCK = 4096;
+
+// Speaker bit numbers (the speaker's mask value is 1 << bit).
+enum SpeakerBit : int { FL = 0, FR, FC, LFE, BL, BR, FLC, FRC, BC, SL, SR };
+
+// Where a speaker stands, as fractions of the room's width and depth.
+struct Place {
+    float fx;
+    float fy;
+};
+
+struct Layout {
+    int code;
+    int speakers;
+    int map[SPEAKER_BITS]; // output channel of each speaker bit
+    Place place[8];        // place of each output channel
+};
+
+// Layout table. Code 1595 is the seven-channel layout with a back-centre speaker as laid out here,
+// although its value is not the OR of those speakers' bits.
+constexpr Layout LAYOUTS[] = {
+    //       speakers  FL FR FC LFE BL BR FLC FRC BC SL SR
+    {3, 2, {0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9}, {{0, .5f}, {1, .5f}}},
+    {51, 4, {0, 1, 9, 9, 2, 3, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}},
+    {63, 6, {0, 1, 2, 3, 4, 5, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}}},
+    {255, 8, {0, 1, 2, 3, 4, 5, 6, 7, 9, 9, 9},
+     {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.25f, 0}, {.75f, 0}}},
+    {271, 5, {0, 1, 2, 3, 9, 9, 9, 9, 4, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {.5f, 1}}},
+    {1595, 7, {0, 1, 2, 3, 4, 5, 9, 9, 6, 9, 9},
+     {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.5f, 1}}},
+    {1599, 8, {0, 1, 2, 3, 4, 5, 9, 9, 9, 6, 7},
+     {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {0, .5f}, {1, .5f}}},
+};
+
+// The layout of a code, or null when the code is not supported.
+const Layout* FindLayout(int code);
+
+// True when the code has an LFE speaker (bit value 8).
+constexpr bool HasLfe(int code) { return (code & HALVANE_LFE) != 0; }
+
+// The LFE rule shared by the nodes: channel c is the node's LFE channel when the node's code has
+// the LFE bit and c is the map entry of the LFE speaker. Nodes that leave the LFE alone test this.
+inline bool IsLfeChannel(const CSurrBaseEffect& node, int c) {
+    return HasLfe(node.m_nSpeakersConfig) && c == node.m_ChannelMap[LFE];
+}
+
+} // namespace halvane
+
+#endif

@@ -1,0 +1,27 @@
+#ifndef HALVANE_NODES_SURREFFECTDELAY_H
+#define HALVANE_NODES_SURREFFECTDELAY_H
+
+#include "Halvane.h"
+
+// Delay setting of a delay node, in milliseconds and in whole samples.
+class CSurrEffectDelay : public CSurrBaseEffect {
+public:
+    // Stores the delay; with recompute, also converts it to whole samples at the sample rate.
+    virtual void SetDelay(float ms, bool recompute) = 0;
+
+    float m_fDelay = 0.0f;       // delay in milliseconds
+    int32_t m_nDelaySamples = 0; // delay in samples
+};
+
+// Delays channel 0 of every block by a whole number of samples, continuously across blocks.
+class CSurrEffectDelayEx : public CSurrEffectDelay {
+public:
+    // Most samples a delay plus a block may span.
+    static constexpr int HISTORY = 60000;
+
+    void Initialize(tWAVEFORMATEX* format) override; // converts the delay, clears the history
+    int Process(_SOUNDDATAEX_* data) override;
+    void SetDelay(float ms, bool recompute) override;
+};
+
+#endif

@@ -1,0 +1,23 @@
+#ifndef HALVANE_NODES_SURRMOVINGOFFEFFECT_H
+#define HALVANE_NODES_SURRMOVINGOFFEFFECT_H
+
+#include "Halvane.h"
+
+class CSurrEffectDelayEx;
+
+// Delays every speaker channel (not the LFE) by the sound's travel time from the source.
+class CSurrMovingOffEffect : public CSurrBaseEffect {
+public:
+    CSurrMovingOffEffect();
+    ~CSurrMovingOffEffect() override;
+    void Initialize(tWAVEFORMATEX* format) override; // builds one delay node per channel
+    void Free() override;                            // destroys the delay nodes
+    void SetSpeakersConfig(int code) override;       // rebuilds the delay nodes for the layout
+    void UpdateParams() override;                    // distances, then retimes existing delays
+    int Process(_SOUNDDATAEX_* data) override;
+
+    CSurrEffectDelayEx* m_pDelays[10] = {}; // delay node of each channel; owned
+    float m_fDistance[10] = {};             // source-to-speaker distance, metres
+};
+
+#endif

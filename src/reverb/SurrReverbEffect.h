@@ -1,0 +1,40 @@
+#ifndef HALVANE_REVERB_SURRREVERBEFFECT_H
+#define HALVANE_REVERB_SURRREVERBEFFECT_H
+
+#include "Halvane.h"
+
+class CSurrReverbFdnEffect;
+class CSurrEffectDelayEx;
+
+// Reverb on every speaker channel (one core each), with an optional cross-feed of the corner
+// speakers' reverberation to the other three corners.
+class CSurrReverbEffect : public CSurrBaseEffect {
+public:
+    CSurrReverbEffect();
+    ~CSurrReverbEffect() override;
+    void Initialize(tWAVEFORMATEX* format) override;
+    void Free() override;
+    void SetSpeakersConfig(int code) override; // one new core per channel
+    void UpdateParams() override;              // hands the levels and room size to every core
+    int Process(_SOUNDDATAEX_* data) override;
+    virtual void UpdateRoomSize(float width, float depth);
+
+    void SetRevDry(float level);
+    void SetRevWet(float level);
+    void SetRevAbsorb(float value);
+    void SetRevHFDecay(float value);
+
+    bool m_bEnabled = true;
+    _SOUNDDATAEX_ m_CoreOut; // each channel's core output of the current block
+    bool m_bInitialized = false;
+    bool m_bProcessAdvance = false; // corner cross-feed on
+    float m_fDry = 0.0f;
+    float m_fHFDecay = 0.42f;
+    float m_fAbsorb = 0.14f;
+    float m_fWet = 1.84f;
+    float m_fRoomSize = 50.0f;
+    CSurrReverbFdnEffect* m_pFdn[10] = {};
+    CSurrEffectDelayEx* m_pCrossDelay[4][3] = {};
+};
+
+#endif

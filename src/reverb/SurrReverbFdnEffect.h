@@ -1,0 +1,41 @@
+#ifndef HALVANE_REVERB_SURRREVERBFDNEFFECT_H
+#define HALVANE_REVERB_SURRREVERBFDNEFFECT_H
+
+#include <cstdint>
+
+#include "core/SurrBaseEffectNotEx.h"
+
+// One bank of twelve feedback delay lines.
+struct FdnBank {
+    float m_fLowpassState[12]; // damping low-pass state of each mix output
+    float* m_pLine[12];        // delay line k (owned), or null
+    int32_t m_nLineLength[12]; // odd length of line k
+    int32_t m_nLinePos[12];    // read-and-write position of line k
+};
+
+// Twelve-line feedback-delay-network reverb on one channel (or two, with a bank each).
+// Output per channel: dry * input + (wet / 12) * network output.
+class CSurrReverbFdnEffect : public CSurrBaseEffectNotEx {
+public:
+    CSurrReverbFdnEffect();
+    ~CSurrReverbFdnEffect() override;
+    void Free() override;                  // releases the lines
+    int Process(_SOUNDDATA_ data) override;
+
+    void SetDry(float v) { m_fDry = v; }
+    void SetWet(float v) { m_fWet = v; }
+    void SetFeedbackGain(float v) { m_fFeedbackGain = v; }
+    void SetHFDecay(float v) { m_fHFDecay = v; }
+    // Clamps to 2..50 m (NaN: 50); rebuilds the lines only when the clamped value changes.
+    void SetRoomSize(float metres);
+
+    FdnBank m_LeftBank;
+    FdnBank m_RightBank;
+    float m_fRoomSize = 0.0f;
+    float m_fFeedbackGain = 0.0f;
+    float m_fWet = 0.0f;
+    float m_fDry = 0.0f;
+    float m_fHFDecay = 0.0f;
+};
+
+#endif
