@@ -1,0 +1,77 @@
+# Developer entry points. Everything builds with CMake + Ninja into build*/ folders.
+#   make demo     install deps, build, run the demo
+#   make test     install deps, build, run all tests, then the sanitizer runs
+#   make bench    build and run the benchmarks
+#   make install PREFIX=/usr/local
+#   make format   clang-format every source
+#   make clean
+
+PREFIX ?= /usr/local
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= 2
+CMAKE ?= cmake
+CTEST ?= ctest
+
+BUILD := build
+ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
+# Sanitizer builds only need the library and its tests.
+SAN_OPTIONS := -DHALVANE_BUILD_TOOLS=OFF -DHALVANE_BUILD_LV2=OFF -DHALVANE_BUILD_BENCH=OFF \
+	-DHALVANE_BUILD_EXAMPLES=OFF
+
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS ?= halt_on_error=1
+
+.PHONY: all deps configure build demo test test-main test-asan test-tsan bench install format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@$(CMAKE) -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+build: configure
+	@$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+# The demo: the recipe's single line below is the demo command.
+demo: build
+	$(BUILD)/examples/halvane_example
+
+test: test-main test-asan test-tsan
+
+test-main: build
+	cd $(BUILD) && $(CTEST) --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	@$(CMAKE) -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DHALVANE_SANITIZE=address,undefined $(SAN_OPTIONS) >/dev/null
+	@$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(CTEST) --output-on-failure -j $(JOBS)
+
+# Only the threaded end-to-end tests run under ThreadSanitizer; none present is a pass.
+test-tsan: deps
+	@$(CMAKE) -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DHALVANE_SANITIZE=thread $(SAN_OPTIONS) >/dev/null
+	@if ls tests/e2e/*.cpp >/dev/null 2>&1; then \
+		$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target halvane_e2e_tests && \
+		cd $(TSAN_BUILD) && $(CTEST) --output-on-failure -L e2e -R Thread --no-tests=ignore; \
+	else echo "test-tsan: no end-to-end tests yet"; fi
+
+bench: build
+	@found=0; for b in $(BUILD)/bench/*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then found=1; echo "== $$b"; "$$b" || exit 1; fi; \
+	done; [ $$found -eq 1 ] || echo "bench: no benchmarks built"
+
+install: build
+	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+format:
+	@find include src tests tools plugins bench examples fuzz \
+		\( -name '*.h' -o -name '*.hpp' -o -name '*.c' -o -name '*.cpp' \) 2>/dev/null \
+		| xargs -r clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

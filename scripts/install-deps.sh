@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Halvane needs to build and test, and only those that are missing.
+# Usage: scripts/install-deps.sh [package...]   (no arguments: the project's build and test set)
+# Quiet and offline when everything is already installed.
+set -euo pipefail
+
+# The project's build and test dependencies: extend this list when a part needs more.
+DEFAULT_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libsndfile1-dev libcli11-dev
+    lv2-dev lilv-utils
+    ffmpeg sox
+    clang clang-format
+)
+
+if [ "$#" -gt 0 ]; then
+    packages=("$@")
+else
+    packages=("${DEFAULT_PACKAGES[@]}")
+fi
+
+missing=()
+for pkg in "${packages[@]}"; do
+    if ! dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed'; then
+        missing+=("$pkg")
+    fi
+done
+[ "${#missing[@]}" -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    echo "install-deps: missing packages: ${missing[*]}" >&2
+    echo "install-deps: run this script as root (or install sudo) to install them" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
