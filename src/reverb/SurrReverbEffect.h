@@ -35,6 +35,16 @@ public:
     float m_fRoomSize = 50.0f;
     CSurrReverbFdnEffect* m_pFdn[10] = {};
     CSurrEffectDelayEx* m_pCrossDelay[4][3] = {};
+
+private:
+    void CreateCores(tWAVEFORMATEX* monoFormat);
+    void DeleteCores();
+    void ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n);
+    void CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n);
+
+    // One-channel scratch record (4096 samples) that carries a corner's core output through a
+    // cross-feed delay node; built by Initialize so that blocks never allocate.
+    _SOUNDDATAEX_ m_CrossBlock;
 };
 
 #endif

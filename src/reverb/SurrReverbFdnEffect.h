@@ -2,6 +2,7 @@
 #define HALVANE_REVERB_SURRREVERBFDNEFFECT_H
 
 #include <cstdint>
+#include <vector>
 
 #include "core/SurrBaseEffectNotEx.h"
 
@@ -17,9 +18,20 @@ struct FdnBank {
 // Output per channel: dry * input + (wet / 12) * network output.
 class CSurrReverbFdnEffect : public CSurrBaseEffectNotEx {
 public:
+    // Lines per bank.
+    static constexpr int LINES = 12;
+    // Ascending primes: the line lengths at the reference room size and 44.1 kHz.
+    static constexpr int32_t FDN_BASE_LENGTHS[LINES] = {601,  691,  773,  839,  919,  997,
+                                                        1061, 1093, 1129, 1151, 1171, 1187};
+    // Room size (metres) at which the lengths at 44.1 kHz equal FDN_BASE_LENGTHS: 9.151474 held
+    // as float, widened.
+    static constexpr double FDN_REFERENCE_ROOM = 9.151473999023438;
+    // Largest block the per-block scratch buffers hold; longer blocks are processed in pieces.
+    static constexpr int MAX_BLOCK = 4096;
+
     CSurrReverbFdnEffect();
     ~CSurrReverbFdnEffect() override;
-    void Free() override;                  // releases the lines
+    void Free() override; // releases the lines
     int Process(_SOUNDDATA_ data) override;
 
     void SetDry(float v) { m_fDry = v; }
@@ -36,6 +48,17 @@ public:
     float m_fWet = 0.0f;
     float m_fDry = 0.0f;
     float m_fHFDecay = 0.0f;
+
+private:
+    void AllocateLines();
+    void ResetPositions();
+    bool HasLines() const;
+    void ProcessMono(float* left, int32_t n);
+    void ProcessStereo(float* left, float* right, int32_t n);
+
+    // Network output of the current block, kept between blocks so that processing never allocates.
+    std::vector<float> m_OutL;
+    std::vector<float> m_OutR;
 };
 
 #endif

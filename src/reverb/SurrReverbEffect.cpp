@@ -1,0 +1,226 @@
+#include "reverb/SurrReverbEffect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "dsp/nsp.h"
+#include "nodes/SurrEffectDelay.h"
+#include "reverb/SurrReverbFdnEffect.h"
+
+namespace {
+
+// Samples per channel of the largest block the graph passes; m_CoreOut and the cross-feed scratch
+// record hold one such block.
+constexpr int32_t BLOCK = 4096;
+constexpr int MAX_CHANNELS = 10;
+
+// Speed of sound in m/s, held as float as the delay arithmetic expects.
+constexpr float SPEED_OF_SOUND = 331.46f;
+
+// The four corners and the speaker bit of each (index into m_ChannelMap).
+enum Corner { FL, FR, BL, BR };
+constexpr int CORNER_BIT[4] = {0, 1, 4, 5};
+
+// Distance a cross-feed path covers.
+enum Path { WIDTH, DEPTH, DIAGONAL };
+
+// Cross-feed groups: each adds three delayed corners into one destination corner. Source 1 is
+// always the opposite corner. The paths of group 2 follow groups 0 and 3 (depth first), not the
+// mirror image of group 1.
+struct CrossGroup {
+    Corner dest;
+    Corner source[3];
+    Path path[3];
+};
+constexpr CrossGroup CROSS_GROUPS[4] = {
+    {FL, {BL, BR, FR}, {DEPTH, DIAGONAL, WIDTH}},
+    {FR, {FL, BL, BR}, {WIDTH, DIAGONAL, DEPTH}},
+    {BL, {BR, FR, FL}, {DEPTH, DIAGONAL, WIDTH}},
+    {BR, {FR, FL, BL}, {DEPTH, DIAGONAL, WIDTH}},
+};
+// -6 dB = 10^(-6/20) for a neighbouring corner, -12 dB = 10^(-12/20) for the opposite one.
+constexpr float CROSS_GAIN[3] = {0.501187f, 0.251189f, 0.501187f};
+
+// Travel time in milliseconds over a distance in metres.
+float TravelTimeMs(float metres) {
+    return static_cast<float>(metres * 1000.0 / static_cast<double>(SPEED_OF_SOUND));
+}
+
+} // namespace
+
+CSurrReverbEffect::CSurrReverbEffect() = default;
+
+CSurrReverbEffect::~CSurrReverbEffect() {
+    CSurrReverbEffect::Free();
+    m_CoreOut.Release();
+}
+
+void CSurrReverbEffect::CreateCores(tWAVEFORMATEX* monoFormat) {
+    for (int i = 0; i < m_nSpeakers && i < MAX_CHANNELS; ++i) {
+        m_pFdn[i] = new CSurrReverbFdnEffect();
+        m_pFdn[i]->Initialize(monoFormat);
+    }
+}
+
+void CSurrReverbEffect::DeleteCores() {
+    for (CSurrReverbFdnEffect*& core : m_pFdn) {
+        delete core;
+        core = nullptr;
+    }
+}
+
+void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
+    CSurrBaseEffect::Initialize(format);
+    Free();
+    m_CoreOut.Allocate(m_nSpeakers, BLOCK);
+
+    // Cores and delay nodes each work on one channel of the stream.
+    tWAVEFORMATEX mono = *format;
+    mono.nChannels = 1;
+    CreateCores(&mono);
+
+    const float width = m_fRoomWidth;
+    const float depth = m_fRoomDepth;
+    const float distance[3] = {width, depth, std::sqrt(width * width + depth * depth)};
+    for (int g = 0; g < 4; ++g) {
+        for (int i = 0; i < 3; ++i) {
+            m_pCrossDelay[g][i] = new CSurrEffectDelayEx();
+            m_pCrossDelay[g][i]->SetDelay(TravelTimeMs(distance[CROSS_GROUPS[g].path[i]]), false);
+        }
+    }
+    for (auto& group : m_pCrossDelay)
+        for (CSurrEffectDelayEx* delay : group)
+            delay->Initialize(&mono);
+    m_CrossBlock.Allocate(1, BLOCK);
+
+    m_bInitialized = true;
+    UpdateParams();
+    UpdateRoomSize(m_fRoomWidth, m_fRoomDepth);
+}
+
+void CSurrReverbEffect::Free() {
+    m_bInitialized = false;
+    DeleteCores();
+    for (auto& group : m_pCrossDelay) {
+        for (CSurrEffectDelayEx*& delay : group) {
+            delete delay;
+            delay = nullptr;
+        }
+    }
+    m_CoreOut.Release();
+    m_CrossBlock.Release();
+}
+
+void CSurrReverbEffect::SetSpeakersConfig(int code) {
+    CSurrBaseEffect::SetSpeakersConfig(code);
+    // New cores start silent; the cross-feed delay nodes stay as they are.
+    DeleteCores();
+    tWAVEFORMATEX mono{};
+    mono.nChannels = 1;
+    mono.nSamplesPerSec = static_cast<uint32_t>(m_nSamplesPerSec);
+    CreateCores(&mono);
+    m_CoreOut.Allocate(m_nSpeakers, BLOCK);
+    UpdateParams();
+}
+
+void CSurrReverbEffect::UpdateParams() {
+    if (!m_bInitialized)
+        return;
+    const float loopGain = 1.0f - m_fAbsorb;
+    for (int i = 0; i < m_nSpeakers && i < MAX_CHANNELS; ++i) {
+        CSurrReverbFdnEffect* core = m_pFdn[i];
+        if (!core)
+            continue;
+        core->SetDry(m_fDry);
+        core->SetHFDecay(m_fHFDecay);
+        core->SetFeedbackGain(loopGain);
+        core->SetWet(m_fWet);
+        core->SetRoomSize(m_fRoomSize); // rebuilds the lines only when the clamped size changes
+    }
+}
+
+void CSurrReverbEffect::UpdateRoomSize(float width, float depth) {
+    CSurrBaseEffect::SetRoomSize(width, depth);
+    // The cores take the mean of width and depth. The cross-feed keeps the travel times set by
+    // Initialize: retargeting a running delay would jump its read position mid-tail.
+    m_fRoomSize = static_cast<float>((static_cast<double>(width) + depth) * 0.5);
+    UpdateParams();
+}
+
+void CSurrReverbEffect::SetRevDry(float level) {
+    m_fDry = level;
+    UpdateParams();
+}
+
+void CSurrReverbEffect::SetRevWet(float level) {
+    m_fWet = level;
+    UpdateParams();
+}
+
+void CSurrReverbEffect::SetRevAbsorb(float value) {
+    m_fAbsorb = value;
+    UpdateParams();
+}
+
+void CSurrReverbEffect::SetRevHFDecay(float value) {
+    m_fHFDecay = value;
+    UpdateParams();
+}
+
+int CSurrReverbEffect::Process(_SOUNDDATAEX_* data) {
+    const int32_t n = data->nSamples;
+    if (n <= 0)
+        return 1;
+    if (!m_bEnabled) {
+        // The cores stand still; their tails resume where they were once the reverb is back on.
+        for (float* channel : data->Channels)
+            nspsbMpy1(m_fDry, channel, n);
+        return 1;
+    }
+    // Cores and delay nodes carry their state across calls, so pieces of one block give the same
+    // samples as the block at once.
+    for (int32_t done = 0; done < n; done += BLOCK)
+        ProcessPiece(data, done, std::min(n - done, BLOCK));
+    return 1;
+}
+
+void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n) {
+    const int channels = static_cast<int>(std::min(data->Channels.size(), m_CoreOut.Channels.size()));
+    for (int i = 0; i < channels && i < MAX_CHANNELS; ++i) {
+        CSurrReverbFdnEffect* core = m_pFdn[i];
+        if (!core)
+            continue;
+        float* samples = data->Channels[i] + offset;
+        core->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples, nullptr});
+        std::memcpy(m_CoreOut.Channels[i], samples, sizeof(float) * n);
+    }
+
+    // Layouts 3 and 271 have no back-left and back-right speakers.
+    if (!m_bProcessAdvance || m_nSpeakersConfig == 3 || m_nSpeakersConfig == 271)
+        return;
+    if (m_CrossBlock.Channels.empty())
+        return; // not initialized
+    for (int bit : CORNER_BIT)
+        if (m_ChannelMap[bit] >= channels)
+            return;
+    for (int g = 0; g < 4; ++g)
+        CrossFeed(g, data, offset, n);
+}
+
+void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n) {
+    const CrossGroup& cross = CROSS_GROUPS[group];
+    float* dest = data->Channels[m_ChannelMap[CORNER_BIT[cross.dest]]] + offset;
+    float* scratch = m_CrossBlock.Channels[0];
+    m_CrossBlock.nSamples = n;
+    // Sources come from m_CoreOut, so no group hears what an earlier group added. The destination
+    // receives source 0, then 1, then 2.
+    for (int i = 0; i < 3; ++i) {
+        const float* source = m_CoreOut.Channels[m_ChannelMap[CORNER_BIT[cross.source[i]]]];
+        std::memcpy(scratch, source, sizeof(float) * n);
+        m_pCrossDelay[group][i]->Process(&m_CrossBlock);
+        nspsbMpy1(CROSS_GAIN[i], scratch, n);
+        nspsbAdd2(scratch, dest, n);
+    }
+    m_CrossBlock.nSamples = BLOCK;
+}

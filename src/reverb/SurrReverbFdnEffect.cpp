@@ -1,0 +1,265 @@
+#include "reverb/SurrReverbFdnEffect.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/nsp.h"
+
+namespace {
+
+// Householder reflection I - (2/12) * ones: every line output gets -2/12 of the lines' sum added.
+constexpr double HOUSEHOLDER = -2.0 / 12.0;
+// The network output is the sum of twelve mix outputs; wet / 12 keeps its level near the input's.
+constexpr double WET_DIVISOR = 12.0;
+// Sample rate at which FDN_BASE_LENGTHS are the line lengths of the reference room.
+constexpr double REFERENCE_RATE = 44100.0;
+constexpr float ROOM_MIN = 2.0f;  // metres
+constexpr float ROOM_MAX = 50.0f; // metres
+
+constexpr int LINES = CSurrReverbFdnEffect::LINES;
+
+// Mix output that the value of line k is written to. The left bank rotates by one; the right bank
+// shuffles, so that the two banks of a two-channel core decorrelate.
+constexpr int LEFT_PERMUTATION[LINES] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0};
+constexpr int RIGHT_PERMUTATION[LINES] = {2, 4, 6, 8, 10, 1, 3, 5, 7, 0, 11, 9};
+
+// What a pass over one bank does with its sums A (alternating signs) and B (half against half).
+enum class Pass {
+    Mono,   // outA = A * scale
+    First,  // outA = A * scale, outB = B * scale
+    Second, // outA += A * scale, outB += B * scale (one rounding each)
+};
+
+// Samples until the first line reaches its end. A line already at its end starts over at 0 and
+// does not shorten the run. Within a run no position needs a wrap test.
+int32_t SamplesUntilWrap(FdnBank& bank) {
+    int32_t run = bank.m_nLineLength[0];
+    for (int k = 0; k < LINES; ++k) {
+        const int32_t remaining = bank.m_nLineLength[k] - bank.m_nLinePos[k];
+        if (remaining <= 0)
+            bank.m_nLinePos[k] = 0;
+        else if (remaining < run)
+            run = remaining;
+    }
+    return run;
+}
+
+// Runs n samples of `in` through one bank. The damping switch and the permutation are template
+// arguments so that the per-sample loop carries no branch on them; the low-pass states live in
+// locals for the whole block.
+template <bool RightBank, bool Damp, Pass P>
+void RunBank(FdnBank& bank, const float* in, float* outA, float* outB, int32_t n, float gain, float decay,
+             float scale) {
+    constexpr const int* perm = RightBank ? RIGHT_PERMUTATION : LEFT_PERMUTATION;
+    const double g = gain;
+    const double c = decay;
+    float state[LINES];
+    for (int k = 0; k < LINES; ++k)
+        state[k] = bank.m_fLowpassState[k];
+
+    int32_t done = 0;
+    while (done < n) {
+        const int32_t run = std::min(n - done, SamplesUntilWrap(bank));
+        float* line[LINES];
+        for (int k = 0; k < LINES; ++k)
+            line[k] = bank.m_pLine[k] + bank.m_nLinePos[k];
+        const float* x = in + done;
+        float* oa = outA + done;
+        float* ob = outB + done;
+
+        for (int32_t i = 0; i < run; ++i) {
+            float r[LINES];
+#pragma GCC unroll 12
+            for (int k = 0; k < LINES; ++k)
+                r[k] = line[k][i];
+            float sum = r[0];
+#pragma GCC unroll 12
+            for (int k = 1; k < LINES; ++k)
+                sum += r[k];
+            const double m = static_cast<float>(sum * HOUSEHOLDER);
+
+            float y[LINES];
+#pragma GCC unroll 12
+            for (int k = 0; k < LINES; ++k) {
+                const int j = perm[k];
+                const double v = static_cast<float>((r[k] + m) * g);
+                if constexpr (Damp) {
+                    // One-pole low-pass: keeps (1 - c) of the new value and c of the previous one.
+                    state[j] = static_cast<float>(v + c * (state[j] - v));
+                    y[j] = state[j];
+                } else {
+                    y[j] = static_cast<float>(v);
+                }
+            }
+
+            const float xi = x[i];
+#pragma GCC unroll 12
+            for (int k = 0; k < LINES; ++k)
+                line[k][i] = y[k] + xi;
+
+            // Each pair is formed in double and the running sum rounded once per pair.
+            float a = 0.0f;
+#pragma GCC unroll 6
+            for (int p = 0; p < LINES / 2; ++p)
+                a = static_cast<float>(a + (static_cast<double>(y[2 * p]) - y[2 * p + 1]));
+            if constexpr (P == Pass::Mono) {
+                oa[i] = a * scale;
+            } else {
+                float b = 0.0f;
+#pragma GCC unroll 3
+                for (int p = 0; p < LINES / 4; ++p)
+                    b = static_cast<float>(b + (static_cast<double>(y[2 * p]) + y[2 * p + 1]));
+#pragma GCC unroll 3
+                for (int p = LINES / 4; p < LINES / 2; ++p)
+                    b = static_cast<float>(b - (static_cast<double>(y[2 * p]) + y[2 * p + 1]));
+                if constexpr (P == Pass::First) {
+                    oa[i] = a * scale;
+                    ob[i] = b * scale;
+                } else {
+                    oa[i] = static_cast<float>(oa[i] + static_cast<double>(a) * scale);
+                    ob[i] = static_cast<float>(ob[i] + static_cast<double>(b) * scale);
+                }
+            }
+        }
+
+        for (int k = 0; k < LINES; ++k)
+            bank.m_nLinePos[k] += run;
+        done += run;
+    }
+
+    if constexpr (Damp) {
+        for (int k = 0; k < LINES; ++k)
+            bank.m_fLowpassState[k] = state[k];
+    }
+}
+
+template <bool RightBank, Pass P>
+void RunBank(FdnBank& bank, const float* in, float* outA, float* outB, int32_t n, float gain, float decay,
+             float scale) {
+    // Damping is on only for a positive coefficient (NaN included in "off").
+    if (decay > 0.0f)
+        RunBank<RightBank, true, P>(bank, in, outA, outB, n, gain, decay, scale);
+    else
+        RunBank<RightBank, false, P>(bank, in, outA, outB, n, gain, decay, scale);
+}
+
+void ClearBank(FdnBank& bank) {
+    for (int k = 0; k < LINES; ++k) {
+        bank.m_fLowpassState[k] = 0.0f;
+        bank.m_pLine[k] = nullptr;
+        bank.m_nLineLength[k] = 0;
+        bank.m_nLinePos[k] = 0;
+    }
+}
+
+void FreeBank(FdnBank& bank) {
+    for (int k = 0; k < LINES; ++k) {
+        delete[] bank.m_pLine[k];
+        bank.m_pLine[k] = nullptr;
+    }
+}
+
+} // namespace
+
+CSurrReverbFdnEffect::CSurrReverbFdnEffect() : m_OutL(MAX_BLOCK), m_OutR(MAX_BLOCK) {
+    ClearBank(m_LeftBank);
+    ClearBank(m_RightBank);
+}
+
+CSurrReverbFdnEffect::~CSurrReverbFdnEffect() {
+    CSurrReverbFdnEffect::Free();
+}
+
+void CSurrReverbFdnEffect::Free() {
+    FreeBank(m_LeftBank);
+    FreeBank(m_RightBank);
+}
+
+void CSurrReverbFdnEffect::SetRoomSize(float metres) {
+    float clamped = metres;
+    if (!(metres < ROOM_MAX)) // NaN too
+        clamped = ROOM_MAX;
+    else if (metres <= ROOM_MIN)
+        clamped = ROOM_MIN;
+    if (clamped == m_fRoomSize)
+        return; // keeps the lines and the ringing tail
+    Free();
+    m_fRoomSize = clamped;
+    AllocateLines();
+    ResetPositions();
+}
+
+void CSurrReverbFdnEffect::AllocateLines() {
+    const float f = static_cast<float>(m_fRoomSize / FDN_REFERENCE_ROOM);
+    for (int k = 0; k < LINES; ++k) {
+        // Half the scaled length, rounded down, doubled plus one: every line is odd.
+        const double half = std::floor(
+            ((FDN_BASE_LENGTHS[k] * static_cast<double>(f)) * m_nSamplesPerSec / REFERENCE_RATE) * 0.5);
+        const int32_t length = 2 * static_cast<int32_t>(half) + 1;
+        m_LeftBank.m_nLineLength[k] = length;
+        m_LeftBank.m_pLine[k] = new float[length]();
+        if (m_nChannels == 2) {
+            m_RightBank.m_nLineLength[k] = length;
+            m_RightBank.m_pLine[k] = new float[length]();
+        }
+    }
+}
+
+void CSurrReverbFdnEffect::ResetPositions() {
+    for (int k = 0; k < LINES; ++k) {
+        m_LeftBank.m_nLinePos[k] = 0;
+        m_RightBank.m_nLinePos[k] = 0;
+    }
+}
+
+bool CSurrReverbFdnEffect::HasLines() const {
+    if (!m_LeftBank.m_pLine[0])
+        return false;
+    return m_nChannels == 1 || m_RightBank.m_pLine[0];
+}
+
+int CSurrReverbFdnEffect::Process(_SOUNDDATA_ data) {
+    const int32_t n = static_cast<int32_t>(data.nSamples);
+    if (n <= 0)
+        return 1;
+    const bool stereo = m_nChannels != 1;
+    if (!HasLines()) {
+        // No room size yet: only the dry part.
+        nspsbMpy1(m_fDry, data.pLeft, n);
+        if (stereo && data.pRight)
+            nspsbMpy1(m_fDry, data.pRight, n);
+        return 1;
+    }
+    // Every sample depends only on those before it, so pieces of MAX_BLOCK give the same samples
+    // as the whole block at once.
+    for (int32_t done = 0; done < n; done += MAX_BLOCK) {
+        const int32_t len = std::min(n - done, static_cast<int32_t>(MAX_BLOCK));
+        if (stereo)
+            ProcessStereo(data.pLeft + done, data.pRight + done, len);
+        else
+            ProcessMono(data.pLeft + done, len);
+    }
+    return 1;
+}
+
+void CSurrReverbFdnEffect::ProcessMono(float* left, int32_t n) {
+    const float scale = static_cast<float>(m_fWet / WET_DIVISOR);
+    float* out = m_OutL.data();
+    RunBank<false, Pass::Mono>(m_LeftBank, left, out, out, n, m_fFeedbackGain, m_fHFDecay, scale);
+    nspsbMpy1(m_fDry, left, n);
+    nspsbAdd2(out, left, n);
+}
+
+void CSurrReverbFdnEffect::ProcessStereo(float* left, float* right, int32_t n) {
+    const float scale = static_cast<float>(m_fWet / WET_DIVISOR);
+    float* outL = m_OutL.data();
+    float* outR = m_OutR.data();
+    // Each input drives its own bank; both outputs hear both banks.
+    RunBank<false, Pass::First>(m_LeftBank, left, outL, outR, n, m_fFeedbackGain, m_fHFDecay, scale);
+    RunBank<true, Pass::Second>(m_RightBank, right, outL, outR, n, m_fFeedbackGain, m_fHFDecay, scale);
+    const double dry = m_fDry;
+    for (int32_t i = 0; i < n; ++i) {
+        left[i] = static_cast<float>(left[i] * dry + outL[i]);
+        right[i] = static_cast<float>(right[i] * dry + outR[i]);
+    }
+}
