@@ -18,6 +18,13 @@ public:
     int Process(_SOUNDDATAEX_* data) override;
 
     Weights m_Weights[10]; // weight of the left and right input for each output channel
+
+private:
+    // Writes out = fLeft·left + fRight·right for one channel (scratch holds the right product).
+    void Blend(const Weights& w, const float* left, const float* right, float* out, float* scratch,
+               int32_t n) const;
+
+    std::vector<float> m_Scratch; // right-hand product of the realtime path, one largest block
 };
 
 #endif

@@ -22,6 +22,12 @@ public:
     void Initialize(tWAVEFORMATEX* format) override; // converts the delay, clears the history
     int Process(_SOUNDDATAEX_* data) override;
     void SetDelay(float ms, bool recompute) override;
+
+private:
+    // The last HISTORY input samples of channel 0 as a ring: the oldest sits at m_nOldest, the
+    // newest just before it. Reading it from m_nOldest on gives the history oldest-first.
+    float m_History[HISTORY] = {};
+    int32_t m_nOldest = 0;
 };
 
 #endif

@@ -13,7 +13,7 @@ public:
     void Initialize(tWAVEFORMATEX* format) override; // designs and builds the filters
     void UpdateParams() override;                    // design, then rebuild every state
     int Process(_SOUNDDATAEX_* data) override;
-    virtual void SetFrequency(int32_t hz);           // stores the cut-off, then UpdateParams
+    virtual void SetFrequency(int32_t hz); // stores the cut-off, then UpdateParams
 
     // Copies count (1..10) flags into m_nFilterChannel; other counts change nothing.
     void SetFilterChannels(const int32_t* flags, int32_t count);

@@ -7,9 +7,9 @@
 class CSurrEffectSum : public CSurrBaseEffect {
 public:
     ~CSurrEffectSum() override;
-    void Free() override;                          // releases the second input's buffer
+    void Free() override;                           // releases the second input's buffer
     void SetInput(CSurrBaseEffect* input) override; // appends an input
-    void SetSpeakersConfig(int code) override;     // sizes the buffer for the layout
+    void SetSpeakersConfig(int code) override;      // sizes the buffer for the layout
     int Process(_SOUNDDATAEX_* data) override;
 
     CSurrBaseEffect* m_pInputs[10] = {}; // inputs in the order they were set

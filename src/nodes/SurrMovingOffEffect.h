@@ -18,6 +18,13 @@ public:
 
     CSurrEffectDelayEx* m_pDelays[10] = {}; // delay node of each channel; owned
     float m_fDistance[10] = {};             // source-to-speaker distance, metres
+
+private:
+    void DestroyDelays();
+    void ComputeDistances();
+    float DelayMs(int channel) const;
+
+    _SOUNDDATAEX_ m_OneChannel; // hands one channel to its delay node; never owns the buffer
 };
 
 #endif

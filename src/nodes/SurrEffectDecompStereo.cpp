@@ -1,0 +1,103 @@
+#include "nodes/SurrEffectDecompStereo.h"
+
+#include "core/SpeakerLayout.h"
+#include "dsp/nsp.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace halvane;
+
+CSurrEffectDecompStereo::CSurrEffectDecompStereo() : m_Weights{}, m_Scratch(MAX_BLOCK) {
+    // Weights of layout 63 with the LFE speaker still at x = 0 (left only) until a layout is set.
+    CSurrEffectDecompStereo::UpdateParams();
+}
+
+void CSurrEffectDecompStereo::SetSpeakersConfig(int code) {
+    CSurrBaseEffect::SetSpeakersConfig(code);
+    // The LFE speaker stands at (0, 0) in every layout; for the mix it is moved to the middle so
+    // that it takes left and right alike.
+    if (HasLfe(code))
+        m_SpeakerPos[m_ChannelMap[LFE]].x = static_cast<float>(static_cast<double>(m_fRoomWidth) * 0.5);
+    UpdateParams();
+}
+
+void CSurrEffectDecompStereo::UpdateParams() {
+    for (int i = 0; i < m_nSpeakers; ++i) {
+        const double x = m_SpeakerPos[i].x;
+        const float q = static_cast<float>(x / m_fRoomWidth);
+        m_Weights[i].fLeft = static_cast<float>(1.0 - q);
+        m_Weights[i].fRight = static_cast<float>(x / m_fRoomWidth);
+    }
+}
+
+namespace {
+
+// Block copy; a buffer copied onto itself (the realtime path may hand the input back as an output)
+// is left as it is.
+void CopyBlock(float* dst, const float* src, size_t bytes) {
+    if (dst != src)
+        std::memcpy(dst, src, bytes);
+}
+
+} // namespace
+
+// The left product is formed first and the right one added to it; a weight of exactly 1 is not
+// multiplied and a right weight of exactly 0 is not added, so wall speakers get their input bit
+// for bit.
+void CSurrEffectDecompStereo::Blend(const Weights& w, const float* left, const float* right, float* out,
+                                    float* scratch, int32_t n) const {
+    const size_t bytes = sizeof(float) * static_cast<size_t>(n);
+    if (w.fLeft == 0.0f) {
+        CopyBlock(out, right, bytes);
+        if (w.fRight != 1.0f)
+            nspsbMpy1(w.fRight, out, n);
+        return;
+    }
+    CopyBlock(out, left, bytes);
+    if (w.fLeft != 1.0f)
+        nspsbMpy1(w.fLeft, out, n);
+    if (w.fRight != 0.0f) {
+        std::memcpy(scratch, right, bytes);
+        if (w.fRight != 1.0f)
+            nspsbMpy1(w.fRight, scratch, n);
+        nspsbAdd2(scratch, out, n);
+    }
+}
+
+int CSurrEffectDecompStereo::Process(_SOUNDDATAEX_* data) {
+    const int32_t n = data->nSamples;
+    const float* left = data->Channels[0];
+    const float* right = data->Channels[1];
+
+    if (m_ppOutputBuffers) {
+        // Realtime path: caller-owned buffers in and out, nothing allocated or released. Longer
+        // blocks than the scratch buffer are blended piece by piece (the arithmetic is per sample).
+        for (int i = 0; i < m_nSpeakers; ++i) {
+            for (int32_t done = 0; done < n; done += MAX_BLOCK) {
+                const int32_t part = std::min<int32_t>(n - done, MAX_BLOCK);
+                Blend(m_Weights[i], left + done, right + done, m_ppOutputBuffers[i] + done, m_Scratch.data(),
+                      part);
+            }
+        }
+        data->Channels.assign(m_ppOutputBuffers, m_ppOutputBuffers + m_nSpeakers);
+        data->bFlag = 0;
+        data->nReserved = 0;
+        return 1;
+    }
+
+    _SOUNDDATAEX_ out;
+    out.Allocate(m_nSpeakers, n);
+    out.Silence();
+    float* scratch = new float[n > 0 ? n : 0];
+    for (int i = 0; i < m_nSpeakers; ++i)
+        Blend(m_Weights[i], left, right, out.Channels[i], scratch, n);
+    delete[] scratch;
+
+    // The new buffers change owner: the block's old ones are released, the local record hands its
+    // pointers over and is dropped without releasing them.
+    out.nUser = data->nUser;
+    data->Release();
+    *data = std::move(out);
+    return 1;
+}

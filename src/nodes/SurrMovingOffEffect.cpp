@@ -1,0 +1,100 @@
+#include "nodes/SurrMovingOffEffect.h"
+
+#include "core/SpeakerLayout.h"
+#include "nodes/SurrEffectDelay.h"
+
+#include <cmath>
+
+using namespace halvane;
+
+namespace {
+
+// Speed of sound, 331.46 m/s held as float: the delay arithmetic divides by that float's value.
+constexpr float SPEED_OF_SOUND = 331.46f;
+
+} // namespace
+
+CSurrMovingOffEffect::CSurrMovingOffEffect() {
+    m_OneChannel.Channels.resize(1, nullptr);
+    // Distances of layout 63 in the default room; there are no delay nodes to retime yet.
+    CSurrMovingOffEffect::UpdateParams();
+}
+
+CSurrMovingOffEffect::~CSurrMovingOffEffect() {
+    DestroyDelays();
+    m_OneChannel.Channels.clear(); // the record never owned its buffer
+}
+
+void CSurrMovingOffEffect::Initialize(tWAVEFORMATEX* format) {
+    CSurrBaseEffect::Initialize(format);
+    Free();
+    for (int c = 0; c < m_nSpeakers; ++c) {
+        if (IsLfeChannel(*this, c))
+            continue;
+        m_pDelays[c] = new CSurrEffectDelayEx();
+        m_pDelays[c]->SetDelay(DelayMs(c), false);
+        m_pDelays[c]->Initialize(format);
+    }
+}
+
+void CSurrMovingOffEffect::Free() {
+    DestroyDelays();
+}
+
+void CSurrMovingOffEffect::DestroyDelays() {
+    for (CSurrEffectDelayEx*& delay : m_pDelays) {
+        delete delay;
+        delay = nullptr;
+    }
+}
+
+// A new layout moves the speakers, so every delay node is rebuilt (with an empty history) at the
+// node's stored rate and channel count.
+void CSurrMovingOffEffect::SetSpeakersConfig(int code) {
+    CSurrBaseEffect::SetSpeakersConfig(code);
+    ComputeDistances();
+    DestroyDelays();
+    tWAVEFORMATEX format{};
+    format.nChannels = static_cast<uint16_t>(m_nChannels);
+    format.nSamplesPerSec = static_cast<uint32_t>(m_nSamplesPerSec);
+    Initialize(&format);
+}
+
+void CSurrMovingOffEffect::ComputeDistances() {
+    for (int c = 0; c < m_nSpeakers; ++c) {
+        if (IsLfeChannel(*this, c))
+            continue;
+        const float ddx = m_fSoundX - m_SpeakerPos[c].x;
+        const float ddy = m_fSoundY - m_SpeakerPos[c].y;
+        const float squares =
+            static_cast<float>(static_cast<double>(ddx) * ddx + static_cast<double>(ddy) * ddy);
+        m_fDistance[c] = static_cast<float>(std::sqrt(static_cast<double>(squares)));
+    }
+}
+
+float CSurrMovingOffEffect::DelayMs(int channel) const {
+    return static_cast<float>(static_cast<double>(m_fDistance[channel]) * 1000.0 /
+                              static_cast<double>(SPEED_OF_SOUND));
+}
+
+// Moving the source or resizing the room retimes the existing delay nodes in place: their history
+// is kept and the new delay applies from the next block on.
+void CSurrMovingOffEffect::UpdateParams() {
+    ComputeDistances();
+    for (int c = 0; c < m_nSpeakers; ++c)
+        if (!IsLfeChannel(*this, c) && m_pDelays[c])
+            m_pDelays[c]->SetDelay(DelayMs(c), true);
+}
+
+int CSurrMovingOffEffect::Process(_SOUNDDATAEX_* data) {
+    const int channels = static_cast<int>(data->Channels.size());
+    m_OneChannel.nSamples = data->nSamples;
+    for (int c = 0; c < channels && c < MAX_CHANNELS; ++c) {
+        if (IsLfeChannel(*this, c) || !m_pDelays[c])
+            continue;
+        m_OneChannel.Channels[0] = data->Channels[c];
+        m_pDelays[c]->Process(&m_OneChannel);
+    }
+    m_OneChannel.Channels[0] = nullptr;
+    return 1;
+}
