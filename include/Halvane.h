@@ -43,11 +43,11 @@ struct tWAVEFORMATEX {
 // come from new float[] of the same C++ runtime as the library, which may free them and put its own
 // in their place; the caller releases whatever the record holds afterwards.
 struct HALVANE_API _SOUNDDATAEX_ {
-    uint8_t bFlag = 0;             // free for the host; cleared by Release, never read by the library
-    std::vector<float*> Channels;  // one buffer per channel, in channel order
-    int32_t nSamples = 0;          // samples in each channel buffer
-    int32_t nReserved = 0;         // zeroed by Allocate, Release and Silence; never read
-    uint32_t nUser = 0;            // free for the host; Process hands the caller's value back
+    uint8_t bFlag = 0;            // free for the host; cleared by Release, never read by the library
+    std::vector<float*> Channels; // one buffer per channel, in channel order
+    int32_t nSamples = 0;         // samples in each channel buffer
+    int32_t nReserved = 0;        // zeroed by Allocate, Release and Silence; never read
+    uint32_t nUser = 0;           // free for the host; Process hands the caller's value back
 
     // Releases the current buffers, then appends nChannels new buffers of nSamples floats
     // (contents undefined); sets nSamples and zeroes nReserved.
@@ -61,8 +61,17 @@ struct HALVANE_API _SOUNDDATAEX_ {
 // Speaker bits of the channel mask (as in WAVEFORMATEXTENSIBLE), used by the speaker-addressed
 // setters. The supported layouts are the codes 3, 51, 63, 255, 271, 1595 and 1599.
 enum HalvaneSpeaker : int {
-    HALVANE_FL = 1, HALVANE_FR = 2, HALVANE_FC = 4, HALVANE_LFE = 8, HALVANE_BL = 16, HALVANE_BR = 32,
-    HALVANE_FLC = 64, HALVANE_FRC = 128, HALVANE_BC = 256, HALVANE_SL = 512, HALVANE_SR = 1024
+    HALVANE_FL = 1,
+    HALVANE_FR = 2,
+    HALVANE_FC = 4,
+    HALVANE_LFE = 8,
+    HALVANE_BL = 16,
+    HALVANE_BR = 32,
+    HALVANE_FLC = 64,
+    HALVANE_FRC = 128,
+    HALVANE_BC = 256,
+    HALVANE_SL = 512,
+    HALVANE_SR = 1024
 };
 
 // Receives the library's messages to the user (today only "Unsupported speakers format", caption
@@ -82,35 +91,35 @@ public:
         float y; // metres from the front wall
     };
 
-    CSurrBaseEffect();                                   // layout 63, room 3 x 3 m, source at (1.5, 1.5)
-    CSurrBaseEffect(const CSurrBaseEffect& other);       // copies every field, the input node included
+    CSurrBaseEffect();                                        // layout 63, room 3 x 3 m, source at (1.5, 1.5)
+    CSurrBaseEffect(const CSurrBaseEffect& other);            // copies every field, the input node included
     CSurrBaseEffect& operator=(const CSurrBaseEffect& other); // same copy
     virtual ~CSurrBaseEffect();
 
-    virtual void Initialize(tWAVEFORMATEX* format);      // records sample rate and channel count
-    virtual void Free();                                 // releases per-stream state (none here)
-    virtual void SetInput(CSurrBaseEffect* input);       // the node this one reads from (not owned)
-    virtual void SetSpeakersConfig(int code);            // installs one of the seven speaker layouts
-    virtual void UpdateParams();                         // recomputes derived parameters (none here)
-    virtual int GetBuffer(_SOUNDDATAEX_* data);          // pulls the input, then Process; 1 = success
-    virtual int Process(_SOUNDDATAEX_* data);            // transforms the block in place; 1 = success
+    virtual void Initialize(tWAVEFORMATEX* format); // records sample rate and channel count
+    virtual void Free();                            // releases per-stream state (none here)
+    virtual void SetInput(CSurrBaseEffect* input);  // the node this one reads from (not owned)
+    virtual void SetSpeakersConfig(int code);       // installs one of the seven speaker layouts
+    virtual void UpdateParams();                    // recomputes derived parameters (none here)
+    virtual int GetBuffer(_SOUNDDATAEX_* data);     // pulls the input, then Process; 1 = success
+    virtual int Process(_SOUNDDATAEX_* data);       // transforms the block in place; 1 = success
 
     int GetChannelIndex(int speakerBit) const; // output channel of a speaker bit, 9 when absent
     void BuildChannelMap();                    // fills m_ChannelMap from GetChannelIndex
     void SetSoundPos(float x, float y);        // moves the source (no range check), then UpdateParams
     void SetRoomSize(float w, float d);        // rescales positions and source, then UpdateParams
 
-    int32_t m_nSpeakers;               // output channels of the current layout
-    CSurrBaseEffect* m_pInput;         // node this node pulls from; not owned
-    int32_t m_nSamplesPerSec;          // sample rate from Initialize
-    int32_t m_nChannels;               // channel count from Initialize
-    float m_fRoomWidth;                // room width W along x, metres
-    float m_fRoomDepth;                // room depth D along y, metres
-    float m_fSoundX;                   // source x, metres
-    float m_fSoundY;                   // source y, metres
-    int32_t m_nSpeakersConfig;         // layout code (speaker channel mask)
-    int32_t m_ChannelMap[11];          // output channel of each speaker bit, 9 = absent
-    SpeakerPosition m_SpeakerPos[10];  // speaker position of each output channel
+    int32_t m_nSpeakers;              // output channels of the current layout
+    CSurrBaseEffect* m_pInput;        // node this node pulls from; not owned
+    int32_t m_nSamplesPerSec;         // sample rate from Initialize
+    int32_t m_nChannels;              // channel count from Initialize
+    float m_fRoomWidth;               // room width W along x, metres
+    float m_fRoomDepth;               // room depth D along y, metres
+    float m_fSoundX;                  // source x, metres
+    float m_fSoundY;                  // source y, metres
+    int32_t m_nSpeakersConfig;        // layout code (speaker channel mask)
+    int32_t m_ChannelMap[11];         // output channel of each speaker bit, 9 = absent
+    SpeakerPosition m_SpeakerPos[10]; // speaker position of each output channel
 };
 
 class CSurrEffectIIRLowPassFilter;
@@ -146,10 +155,11 @@ private:
 // setters while an audio thread processes.
 class HALVANE_API CSurroundEffect : public CSurrBaseEffect {
 public:
-    CSurroundEffect();                                     // default parameters, no graph
-    CSurroundEffect(const CSurroundEffect& other);         // copies parameters; own lock, no graph
-    CSurroundEffect& operator=(const CSurroundEffect& other); // copies parameters; keeps own lock and graph state
-    ~CSurroundEffect() override;                           // Free, then drops the lock
+    CSurroundEffect();                             // default parameters, no graph
+    CSurroundEffect(const CSurroundEffect& other); // copies parameters; own lock, no graph
+    CSurroundEffect&
+    operator=(const CSurroundEffect& other); // copies parameters; keeps own lock and graph state
+    ~CSurroundEffect() override;             // Free, then drops the lock
 
     // Builds the graph for a 1- or 2-channel format; any other channel count only sets m_nSpeakers.
     void Initialize(tWAVEFORMATEX* format) override;
@@ -171,14 +181,14 @@ public:
     // Channels ProcessPlanar produces: the graph's speaker count, or 0 without a graph.
     int GetOutputChannels() const;
 
-    void GetRoomSize(float& width, float& depth);  // the room size last set (metres)
-    void GetSoundPos(float& x, float& y);          // the source position last set (metres)
-    void SetVolume(float volume, bool apply);      // master volume of every channel but the LFE
-    void SetLFEVolume(float volume, bool apply);   // gain of the LFE channel after its low-pass
-    void SetLFEMaxFreq(int freq, bool apply);      // cut-off of the LFE low-pass in Hz (default 100)
+    void GetRoomSize(float& width, float& depth);           // the room size last set (metres)
+    void GetSoundPos(float& x, float& y);                   // the source position last set (metres)
+    void SetVolume(float volume, bool apply);               // master volume of every channel but the LFE
+    void SetLFEVolume(float volume, bool apply);            // gain of the LFE channel after its low-pass
+    void SetLFEMaxFreq(int freq, bool apply);               // cut-off of the LFE low-pass in Hz (default 100)
     void SetRoomSize(float width, float depth, bool apply); // room size in metres (default 3 x 3)
-    void SetSoundPos(float x, float y, bool apply); // source position in metres (default 1.5, 1.5)
-    void SetSpeakersConfig(int code, bool apply);  // layout code: 3, 51, 63, 255, 271, 1595, 1599
+    void SetSoundPos(float x, float y, bool apply);         // source position in metres (default 1.5, 1.5)
+    void SetSpeakersConfig(int code, bool apply);           // layout code: 3, 51, 63, 255, 271, 1595, 1599
     // Routes speaker bit `speaker` to `channel` by swapping with the speaker that has it now.
     // Returns -1 for a channel outside 0..9, -2 when no speaker has that channel, else 0.
     int SetSpeakerToChannel(int speaker, int channel);
@@ -232,17 +242,19 @@ protected:
     CSurrVolumeEffectEx* m_pVolumeEx;
     CSurrEffectMux* m_pMux;
     CSurrEffectSum* m_pSum;
-    CSurrBaseEffect* m_pOutput;     // last node of the graph (m_pVolumeEx); not owned
+    CSurrBaseEffect* m_pOutput; // last node of the graph (m_pVolumeEx); not owned
 
 private:
     void CopyParameters(const CSurroundEffect& other);
     int ProcessPlanarLocked(const float* const* ppInput, int nInputChannels, float* const* ppOutput,
                             int nOutputChannels, int nSamples);
 
-    // Buffers of the realtime path, sized once by Initialize.
-    _SOUNDDATAEX_ m_RtBlock;
-    std::vector<float> m_RtInput;   // 2 x 4096 input samples
-    std::vector<float> m_RtOutput;  // 10 x 4096 speaker samples
+    // Realtime path: buffers sized once by Initialize, so steady-state blocks never allocate.
+    int32_t m_nGraphInputs = 0;    // input channels of the built graph (1 or 2)
+    _SOUNDDATAEX_ m_RtBlock;       // block record; points into the two buffers below
+    std::vector<float> m_RtInput;  // 2 x 4096 input samples
+    std::vector<float> m_RtOutput; // 10 x 4096 speaker samples
+    float* m_RtOutputChannels[10] = {};
 };
 
 #endif // HALVANE_H

@@ -1,0 +1,251 @@
+// The surround effect object: its parameters, its lock, and the graph that Initialize builds.
+#include "Halvane.h"
+#include "core/CriticalSectionGuard.h"
+#include "core/SpeakerLayout.h"
+#include "core/SurrEarsEffect.h"
+#include "nodes/SurrEffectDecompMono.h"
+#include "nodes/SurrEffectDecompStereo.h"
+#include "nodes/SurrEffectIIRHighPassFilter.h"
+#include "nodes/SurrEffectIIRLowPassFilter.h"
+#include "nodes/SurrEffectMux.h"
+#include "nodes/SurrEffectPos.h"
+#include "nodes/SurrEffectSum.h"
+#include "nodes/SurrMovingOffEffect.h"
+#include "nodes/SurrVolumeEffect.h"
+#include "reverb/SurrReverbEffect.h"
+
+using namespace halvane;
+
+namespace {
+
+// Puts the caller's channel count back into the format on every way out of Initialize, including
+// an out-of-memory exception while a node is created.
+class FormatChannelsRestorer {
+public:
+    explicit FormatChannelsRestorer(tWAVEFORMATEX* format)
+        : m_format(format), m_channels(format->nChannels) {}
+    ~FormatChannelsRestorer() { m_format->nChannels = m_channels; }
+    FormatChannelsRestorer(const FormatChannelsRestorer&) = delete;
+    FormatChannelsRestorer& operator=(const FormatChannelsRestorer&) = delete;
+
+private:
+    tWAVEFORMATEX* m_format;
+    uint16_t m_channels;
+};
+
+// Filter flags that select only the LFE channel L (flag 9 when the layout has no LFE speaker).
+void MakeLfeList(int lfeChannel, int32_t (&flags)[MAX_CHANNELS]) {
+    for (int32_t& flag : flags)
+        flag = 0;
+    flags[lfeChannel] = 1;
+}
+
+} // namespace
+
+CSurroundEffect::CSurroundEffect()
+    : m_bLowPass(false), m_nLowPassFreq(80), m_bProcessAdvance(false), m_fDryOutVolume(0.5f),
+      m_bMoveOff(true), m_fRevDry(0.0f), m_fRevWet(1.8f), m_fRevAbsorb(0.14f), m_fRevHFDecay(0.42f),
+      m_bReverb(true), m_bInitialized(false), m_bInverse(false), m_SpeakerToChannel{}, m_fVolume(1.0f),
+      m_fLFEVolume(1.0f), m_nLFEMaxFreq(100), m_pLowPass(nullptr), m_pDecomp(nullptr), m_pLFEFilter(nullptr),
+      m_pPos(nullptr), m_pMovingOff(nullptr), m_pReverb(nullptr), m_pEars(nullptr), m_pVolume(nullptr),
+      m_pVolumeEx(nullptr), m_pMux(nullptr), m_pSum(nullptr), m_pOutput(nullptr) {
+    for (int k = 0; k < SPEAKER_BITS; ++k)
+        m_SpeakerToChannel[k] = m_ChannelMap[k];
+}
+
+// A copy carries the parameters and geometry but no graph: nodes are never shared between two
+// owners, and the copy builds its own graph when it is initialised.
+CSurroundEffect::CSurroundEffect(const CSurroundEffect& other)
+    : CSurrBaseEffect(other), m_bInitialized(false), m_pLowPass(nullptr), m_pDecomp(nullptr),
+      m_pLFEFilter(nullptr), m_pPos(nullptr), m_pMovingOff(nullptr), m_pReverb(nullptr), m_pEars(nullptr),
+      m_pVolume(nullptr), m_pVolumeEx(nullptr), m_pMux(nullptr), m_pSum(nullptr), m_pOutput(nullptr) {
+    CopyParameters(other);
+}
+
+CSurroundEffect& CSurroundEffect::operator=(const CSurroundEffect& other) {
+    if (this != &other) {
+        CSurroundEffect::Free();
+        CSurrBaseEffect::operator=(other);
+        CopyParameters(other);
+    }
+    return *this;
+}
+
+void CSurroundEffect::CopyParameters(const CSurroundEffect& other) {
+    m_bLowPass = other.m_bLowPass;
+    m_nLowPassFreq = other.m_nLowPassFreq;
+    m_bProcessAdvance = other.m_bProcessAdvance;
+    m_fDryOutVolume = other.m_fDryOutVolume;
+    m_bMoveOff = other.m_bMoveOff;
+    m_fRevDry = other.m_fRevDry;
+    m_fRevWet = other.m_fRevWet;
+    m_fRevAbsorb = other.m_fRevAbsorb;
+    m_fRevHFDecay = other.m_fRevHFDecay;
+    m_bReverb = other.m_bReverb;
+    m_bInverse = other.m_bInverse;
+    for (int k = 0; k < SPEAKER_BITS; ++k)
+        m_SpeakerToChannel[k] = other.m_SpeakerToChannel[k];
+    m_fVolume = other.m_fVolume;
+    m_fLFEVolume = other.m_fLFEVolume;
+    m_nLFEMaxFreq = other.m_nLFEMaxFreq;
+}
+
+CSurroundEffect::~CSurroundEffect() {
+    CSurroundEffect::Free();
+}
+
+void CSurroundEffect::Free() {
+    m_bInitialized = false;
+    auto destroy = [](auto*& node) {
+        delete node;
+        node = nullptr;
+    };
+    destroy(m_pLowPass);
+    destroy(m_pDecomp);
+    destroy(m_pLFEFilter);
+    destroy(m_pPos);
+    destroy(m_pMovingOff);
+    destroy(m_pReverb);
+    destroy(m_pEars);
+    destroy(m_pVolume);
+    destroy(m_pVolumeEx);
+    destroy(m_pMux);
+    destroy(m_pSum);
+    m_pOutput = nullptr;
+    m_nGraphInputs = 0;
+}
+
+void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
+    CriticalSectionGuard lock(m_cs);
+    CSurrBaseEffect::Initialize(format);
+    const int inputs = format->nChannels;
+    if (inputs != 1 && inputs != 2) {
+        // Not a stream this graph can take: an earlier graph stays as it was.
+        m_nSpeakers = inputs;
+        return;
+    }
+    Free();
+
+    FormatChannelsRestorer restorer(format);
+    const float width = m_fRoomWidth;
+    const float depth = m_fRoomDepth;
+    const float x = m_fSoundX;
+    const float y = m_fSoundY;
+
+    m_pDecomp = inputs == 1 ? new CSurrEffectDecompMono() : new CSurrEffectDecompStereo();
+    // Every node sees the output channel count of the layout.
+    format->nChannels = static_cast<uint16_t>(m_nSpeakers);
+    m_pDecomp->SetRoomSize(width, depth);
+    m_pDecomp->SetSoundPos(x, y);
+    m_pDecomp->Initialize(format);
+
+    int32_t lfeList[MAX_CHANNELS];
+    MakeLfeList(m_ChannelMap[LFE], lfeList);
+    m_pLFEFilter = new CSurrEffectIIRHighPassFilter();
+    m_pLFEFilter->SetFilterChannels(lfeList, MAX_CHANNELS);
+    m_pLFEFilter->SetFrequency(m_nLFEMaxFreq);
+    m_pLFEFilter->m_fGain = m_fLFEVolume;
+    m_pLFEFilter->Initialize(format);
+    m_pLFEFilter->SetInput(m_pDecomp);
+
+    m_pMovingOff = new CSurrMovingOffEffect();
+    m_pMovingOff->SetRoomSize(width, depth);
+    m_pMovingOff->SetSoundPos(x, y);
+    m_pMovingOff->Initialize(format);
+    m_pMovingOff->SetInput(m_pLFEFilter);
+
+    int32_t lowPassList[MAX_CHANNELS];
+    for (int c = 0; c < MAX_CHANNELS; ++c)
+        lowPassList[c] = 1 - lfeList[c];
+    m_pLowPass = new CSurrEffectIIRLowPassFilter();
+    m_pLowPass->SetFilterChannels(lowPassList, MAX_CHANNELS);
+    m_pLowPass->Initialize(format);
+    m_pLowPass->SetFrequency(m_nLowPassFreq);
+    m_pLowPass->SetInput(m_pMovingOff);
+
+    m_pMux = new CSurrEffectMux();
+    m_pMux->m_nOutputs = 2;
+    m_pMux->Initialize(format);
+    m_pMux->SetInput(m_pMovingOff);
+
+    m_pPos = new CSurrEffectPos();
+    m_pPos->SetRoomSize(width, depth);
+    m_pPos->SetSoundPos(x, y);
+    m_pPos->Initialize(format);
+    m_pPos->SetInput(m_pMux);
+
+    m_pReverb = new CSurrReverbEffect();
+    m_pReverb->UpdateRoomSize(width, depth);
+    m_pReverb->SetRevAbsorb(m_fRevAbsorb);
+    m_pReverb->SetRevDry(m_fRevDry);
+    m_pReverb->SetRevHFDecay(m_fRevHFDecay);
+    m_pReverb->m_bProcessAdvance = m_bProcessAdvance;
+    m_pReverb->SetRevWet(m_fRevWet);
+    m_pReverb->Initialize(format);
+    m_pReverb->SetInput(m_pMux);
+
+    m_pEars = new CSurrEarsEffect();
+    m_pEars->Initialize(format);
+    m_pEars->SetInput(m_pPos);
+
+    m_pVolume = new CSurrVolumeEffect();
+    m_pVolume->m_dVolume = m_fVolume;
+    m_pVolume->Initialize(format);
+    m_pVolume->SetInput(m_pEars);
+
+    // The sum pulls the direct branch first, then the reverb: that fixes the splitter's cycle.
+    m_pSum = new CSurrEffectSum();
+    m_pSum->Initialize(format);
+    m_pSum->m_fDryOutVolume = m_fDryOutVolume;
+    m_pSum->SetInput(m_pVolume);
+    m_pSum->SetInput(m_pReverb);
+
+    m_pVolumeEx = new CSurrVolumeEffectEx();
+    m_pVolumeEx->m_dVolume = 1.0;
+    m_pVolumeEx->Initialize(format);
+    m_pVolumeEx->SetInput(m_pSum);
+
+    m_RtBlock.Channels.reserve(MAX_CHANNELS);
+    m_RtInput.assign(2 * MAX_BLOCK, 0.0f);
+    m_RtOutput.assign(MAX_CHANNELS * MAX_BLOCK, 0.0f);
+    for (int c = 0; c < MAX_CHANNELS; ++c)
+        m_RtOutputChannels[c] = m_RtOutput.data() + c * MAX_BLOCK;
+    m_nGraphInputs = inputs;
+
+    format->nChannels = static_cast<uint16_t>(inputs);
+    m_pOutput = m_pVolumeEx;
+    m_bInitialized = true;
+
+    // Routing last: SetMoveOff decides after SetLowPass, so a fresh graph never has the high-pass
+    // stage in its path; the final SetSpeakersConfig hands the layout to the nodes.
+    SetLowPass(m_bLowPass);
+    SetReverb(m_bReverb);
+    SetProcessAdvance(m_bProcessAdvance);
+    SetMoveOff(m_bMoveOff);
+    SetSpeakersConfig(m_nSpeakersConfig, true);
+}
+
+void CSurroundEffect::SetSpeakersConfig(int code) {
+    CSurrBaseEffect::SetSpeakersConfig(code);
+}
+
+void CSurroundEffect::SetSpeakersConfig(int code, bool apply) {
+    CriticalSectionGuard lock(m_cs);
+    SetSpeakersConfig(code);
+    if (!apply || !m_bInitialized)
+        return;
+    for (int k = 0; k < SPEAKER_BITS; ++k)
+        m_SpeakerToChannel[k] = m_ChannelMap[k];
+    m_pMovingOff->SetInput(HasLfe(code) ? static_cast<CSurrBaseEffect*>(m_pLFEFilter) : m_pDecomp);
+    m_pDecomp->SetSpeakersConfig(code);
+    m_pMovingOff->SetSpeakersConfig(code);
+    m_pReverb->SetSpeakersConfig(code);
+    m_pPos->SetSpeakersConfig(code);
+    m_pMux->SetSpeakersConfig(code);
+    m_pSum->SetSpeakersConfig(code);
+    if (HasLfe(code)) {
+        int32_t lfeList[MAX_CHANNELS];
+        MakeLfeList(m_ChannelMap[LFE], lfeList);
+        m_pLFEFilter->SetFilterChannels(lfeList, MAX_CHANNELS);
+    }
+}

@@ -1,0 +1,151 @@
+// Block processing: the host's records through the graph, in blocks of at most 4096 samples.
+#include <algorithm>
+#include <cstring>
+
+#include "Halvane.h"
+#include "core/CriticalSectionGuard.h"
+#include "core/SpeakerLayout.h"
+#include "dsp/nsp.h"
+#include "nodes/SurrEffectDecompMono.h"
+
+using namespace halvane;
+
+namespace {
+
+void CopySamples(const float* src, float* dst, int n) {
+    std::memcpy(dst, src, sizeof(float) * n);
+}
+
+} // namespace
+
+int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
+    CriticalSectionGuard lock(m_cs);
+    const int inputs = static_cast<int>(data->Channels.size());
+    // Nothing that cannot be pulled reaches the graph: the kernels refuse empty blocks outright.
+    if (inputs < 1 || inputs > 2 || data->nSamples <= 0 || !m_bInitialized)
+        return 0;
+    const int32_t reserved = data->nReserved;
+    const uint32_t user = data->nUser;
+    const int total = data->nSamples;
+
+    if (total <= MAX_BLOCK) {
+        const int result = m_pOutput->GetBuffer(data);
+        data->nReserved = reserved;
+        data->nUser = user;
+        return result;
+    }
+
+    _SOUNDDATAEX_ output;
+    output.Allocate(m_nSpeakers, total);
+    _SOUNDDATAEX_ block;
+    try {
+        for (int start = 0; start < total; start += MAX_BLOCK) {
+            const int n = std::min(MAX_BLOCK, total - start);
+            block.Allocate(inputs, n);
+            for (int j = 0; j < inputs; ++j)
+                CopySamples(data->Channels[j] + start, block.Channels[j], n);
+            m_pOutput->GetBuffer(&block);
+            // The result holds the channels the graph produced, which differ from m_nSpeakers
+            // when a layout was stored without being applied to the graph.
+            const int produced = static_cast<int>(block.Channels.size());
+            if (produced != static_cast<int>(output.Channels.size()))
+                output.Allocate(produced, total);
+            for (int k = 0; k < produced; ++k)
+                CopySamples(block.Channels[k], output.Channels[k] + start, n);
+            block.Release();
+        }
+    } catch (...) {
+        block.Release();
+        output.Release();
+        throw;
+    }
+    data->Release();
+    *data = output; // the buffers change owner; `output` dies without releasing them
+    data->nReserved = reserved;
+    data->nUser = user;
+    return 1;
+}
+
+int CSurroundEffect::GetBuffer(_SOUNDDATAEX_* data) {
+    {
+        CriticalSectionGuard lock(m_cs);
+        if (!m_bInitialized)
+            return 0;
+    }
+    if (m_pInput)
+        m_pInput->GetBuffer(data);
+    return Process(data) ? 1 : 0;
+}
+
+int CSurroundEffect::GetOutputChannels() const {
+    return m_bInitialized ? m_pDecomp->m_nSpeakers : 0;
+}
+
+int CSurroundEffect::ProcessPlanar(const float* const* ppInput, int nInputChannels, float* const* ppOutput,
+                                   int nOutputChannels, int nSamples) {
+    CriticalSectionGuard lock(m_cs);
+    return ProcessPlanarLocked(ppInput, nInputChannels, ppOutput, nOutputChannels, nSamples);
+}
+
+// Runs the same blocks through the graph as Process does for a call of the same length, on buffers
+// the object keeps: the decomposition writes straight into them instead of allocating.
+int CSurroundEffect::ProcessPlanarLocked(const float* const* ppInput, int nInputChannels,
+                                         float* const* ppOutput, int nOutputChannels, int nSamples) {
+    if (!m_bInitialized || nInputChannels != m_nGraphInputs || nSamples < 0 || nOutputChannels < 0)
+        return 0;
+    auto* decomp = static_cast<CSurrEffectDecompMono*>(m_pDecomp);
+    for (int start = 0; start < nSamples; start += MAX_BLOCK) {
+        const int n = std::min(MAX_BLOCK, nSamples - start);
+        // Copying the input first lets the host pass the same buffers for input and output.
+        m_RtBlock.Channels.resize(nInputChannels);
+        for (int j = 0; j < nInputChannels; ++j) {
+            m_RtBlock.Channels[j] = m_RtInput.data() + j * MAX_BLOCK;
+            CopySamples(ppInput[j] + start, m_RtBlock.Channels[j], n);
+        }
+        m_RtBlock.nSamples = n;
+        decomp->SetOutputBuffers(m_RtOutputChannels);
+        m_pOutput->GetBuffer(&m_RtBlock);
+        decomp->SetOutputBuffers(nullptr);
+        const int produced = static_cast<int>(m_RtBlock.Channels.size());
+        for (int k = 0; k < nOutputChannels; ++k) {
+            if (k < produced)
+                CopySamples(m_RtBlock.Channels[k], ppOutput[k] + start, n);
+            else
+                std::memset(ppOutput[k] + start, 0, sizeof(float) * n);
+        }
+    }
+    return 1;
+}
+
+void CSurroundEffect::PostProcessing(_SOUNDDATAEX_* data) {
+    const int n = static_cast<int>(data->Channels.size());
+    if (data->nSamples >= 1) {
+        for (int i = 0; i < n; ++i) {
+            float* channel = data->Channels[i];
+            nspsbThresh1(channel, data->nSamples, 1.0f, NSP_THRESH_ABOVE);
+            nspsbThresh1(channel, data->nSamples, -1.0f, NSP_THRESH_BELOW);
+            const bool rightHand = i == m_ChannelMap[FR] || i == m_ChannelMap[BR] || i == m_ChannelMap[SR];
+            if (m_bInverse && rightHand)
+                nspsbMpy1(-1.0f, channel, data->nSamples);
+        }
+    }
+    // Channels in the order of the speakers they feed. The table is a permutation, so each channel
+    // is taken once; any channel it does not name (a layout stored but not applied) goes last, so
+    // that the record still owns every buffer exactly once.
+    std::vector<float*> ordered;
+    ordered.reserve(n);
+    bool taken[MAX_CHANNELS + 1] = {};
+    for (int k = 0; k < SPEAKER_BITS; ++k) {
+        const int e = m_SpeakerToChannel[k];
+        if (e >= 0 && e < n && !taken[e]) {
+            ordered.push_back(data->Channels[e]);
+            taken[e] = true;
+        }
+    }
+    for (int e = 0; e < n; ++e)
+        if (e > MAX_CHANNELS || !taken[e])
+            ordered.push_back(data->Channels[e]);
+    data->Channels.swap(ordered);
+    data->bFlag = 0;
+    data->nReserved = 0;
+}
