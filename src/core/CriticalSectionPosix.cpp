@@ -7,10 +7,20 @@
 namespace {
 using Mutex = std::recursive_mutex;
 static_assert(sizeof(Mutex) <= 64 && alignof(Mutex) <= 16, "lock storage too small");
-Mutex& AsMutex(unsigned char* storage) { return *std::launder(reinterpret_cast<Mutex*>(storage)); }
+Mutex& AsMutex(unsigned char* storage) {
+    return *std::launder(reinterpret_cast<Mutex*>(storage));
+}
 } // namespace
 
-CSurrCriticalSection::CSurrCriticalSection() { new (m_Storage) Mutex(); }
-CSurrCriticalSection::~CSurrCriticalSection() { AsMutex(m_Storage).~Mutex(); }
-void CSurrCriticalSection::Enter() { AsMutex(m_Storage).lock(); }
-void CSurrCriticalSection::Leave() { AsMutex(m_Storage).unlock(); }
+CSurrCriticalSection::CSurrCriticalSection() {
+    new (m_Storage) Mutex();
+}
+CSurrCriticalSection::~CSurrCriticalSection() {
+    AsMutex(m_Storage).~Mutex();
+}
+void CSurrCriticalSection::Enter() {
+    AsMutex(m_Storage).lock();
+}
+void CSurrCriticalSection::Leave() {
+    AsMutex(m_Storage).unlock();
+}

@@ -11,7 +11,15 @@ CRITICAL_SECTION* AsSection(unsigned char* storage) {
 }
 } // namespace
 
-CSurrCriticalSection::CSurrCriticalSection() { InitializeCriticalSection(AsSection(m_Storage)); }
-CSurrCriticalSection::~CSurrCriticalSection() { DeleteCriticalSection(AsSection(m_Storage)); }
-void CSurrCriticalSection::Enter() { EnterCriticalSection(AsSection(m_Storage)); }
-void CSurrCriticalSection::Leave() { LeaveCriticalSection(AsSection(m_Storage)); }
+CSurrCriticalSection::CSurrCriticalSection() {
+    InitializeCriticalSection(AsSection(m_Storage));
+}
+CSurrCriticalSection::~CSurrCriticalSection() {
+    DeleteCriticalSection(AsSection(m_Storage));
+}
+void CSurrCriticalSection::Enter() {
+    EnterCriticalSection(AsSection(m_Storage));
+}
+void CSurrCriticalSection::Leave() {
+    LeaveCriticalSection(AsSection(m_Storage));
+}

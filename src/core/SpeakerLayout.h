@@ -33,25 +33,26 @@ struct Layout {
 
 // Layout table. Code 1595 is the seven-channel layout with a back-centre speaker as laid out here,
 // although its value is not the OR of those speakers' bits.
+// clang-format off
 constexpr Layout LAYOUTS[] = {
-    //       speakers  FL FR FC LFE BL BR FLC FRC BC SL SR
-    {3, 2, {0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9}, {{0, .5f}, {1, .5f}}},
-    {51, 4, {0, 1, 9, 9, 2, 3, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}},
-    {63, 6, {0, 1, 2, 3, 4, 5, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}}},
-    {255, 8, {0, 1, 2, 3, 4, 5, 6, 7, 9, 9, 9},
-     {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.25f, 0}, {.75f, 0}}},
-    {271, 5, {0, 1, 2, 3, 9, 9, 9, 9, 4, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {.5f, 1}}},
-    {1595, 7, {0, 1, 2, 3, 4, 5, 9, 9, 6, 9, 9},
-     {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.5f, 1}}},
-    {1599, 8, {0, 1, 2, 3, 4, 5, 9, 9, 9, 6, 7},
-     {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {0, .5f}, {1, .5f}}},
+    // code speakers   FL FR FC LFE BL BR FLC FRC BC SL SR     place of channel 0, 1, ...
+    {3,    2, {0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9}, {{0, .5f}, {1, .5f}}},
+    {51,   4, {0, 1, 9, 9, 2, 3, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}},
+    {63,   6, {0, 1, 2, 3, 4, 5, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}}},
+    {255,  8, {0, 1, 2, 3, 4, 5, 6, 7, 9, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.25f, 0}, {.75f, 0}}},
+    {271,  5, {0, 1, 2, 3, 9, 9, 9, 9, 4, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {.5f, 1}}},
+    {1595, 7, {0, 1, 2, 3, 4, 5, 9, 9, 6, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.5f, 1}}},
+    {1599, 8, {0, 1, 2, 3, 4, 5, 9, 9, 9, 6, 7}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {0, .5f}, {1, .5f}}},
 };
+// clang-format on
 
 // The layout of a code, or null when the code is not supported.
 const Layout* FindLayout(int code);
 
 // True when the code has an LFE speaker (bit value 8).
-constexpr bool HasLfe(int code) { return (code & HALVANE_LFE) != 0; }
+constexpr bool HasLfe(int code) {
+    return (code & HALVANE_LFE) != 0;
+}
 
 // The LFE rule shared by the nodes: channel c is the node's LFE channel when the node's code has
 // the LFE bit and c is the map entry of the LFE speaker. Nodes that leave the LFE alone test this.

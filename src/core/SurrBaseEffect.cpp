@@ -6,8 +6,8 @@ using namespace halvane;
 
 CSurrBaseEffect::CSurrBaseEffect()
     : m_nSpeakers(0), m_pInput(nullptr), m_nSamplesPerSec(44100), m_nChannels(0), m_fRoomWidth(3.0f),
-      m_fRoomDepth(3.0f), m_fSoundX(1.5f), m_fSoundY(1.5f), m_nSpeakersConfig(0), m_ChannelMap{},
-      m_SpeakerPos{} {
+      m_fRoomDepth(3.0f), m_fSoundX(1.5f), m_fSoundY(1.5f),
+      m_nSpeakersConfig(0), m_ChannelMap{}, m_SpeakerPos{} {
     CSurrBaseEffect::SetSpeakersConfig(63);
 }
 
@@ -22,7 +22,9 @@ void CSurrBaseEffect::Initialize(tWAVEFORMATEX* format) {
 
 void CSurrBaseEffect::Free() {}
 
-void CSurrBaseEffect::SetInput(CSurrBaseEffect* input) { m_pInput = input; }
+void CSurrBaseEffect::SetInput(CSurrBaseEffect* input) {
+    m_pInput = input;
+}
 
 void CSurrBaseEffect::SetSpeakersConfig(int code) {
     m_nSpeakersConfig = code;
@@ -49,7 +51,9 @@ int CSurrBaseEffect::GetBuffer(_SOUNDDATAEX_* data) {
     return Process(data) ? 1 : 0;
 }
 
-int CSurrBaseEffect::Process(_SOUNDDATAEX_* /*data*/) { return 1; }
+int CSurrBaseEffect::Process(_SOUNDDATAEX_* /*data*/) {
+    return 1;
+}
 
 int CSurrBaseEffect::GetChannelIndex(int speakerBit) const {
     const Layout* layout = FindLayout(m_nSpeakersConfig);

@@ -19,10 +19,10 @@ public:
     CSurrBaseEffectNotEx() = default;
     virtual ~CSurrBaseEffectNotEx() = default;
 
-    virtual void Initialize(tWAVEFORMATEX* format);     // records sample rate and channel count
-    virtual void Free() {}                              // releases the object's memory (none here)
+    virtual void Initialize(tWAVEFORMATEX* format); // records sample rate and channel count
+    virtual void Free() {}                          // releases the object's memory (none here)
     virtual void SetInput(CSurrBaseEffectNotEx* input) { m_pInput = input; }
-    virtual int GetBuffer(_SOUNDDATA_ data);            // pulls the input, then Process; 1 = success
+    virtual int GetBuffer(_SOUNDDATA_ data); // pulls the input, then Process; 1 = success
     virtual void UpdateParams() {}
     virtual int Process(_SOUNDDATA_ /*data*/) { return 1; }
 
