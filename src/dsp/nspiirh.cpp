@@ -54,7 +54,8 @@ void nspsIirInit(int32_t iirType, const float* taps, int32_t order, NspIirFilter
     // 2N+2 taps: an order so large that the count leaves the int32 range cannot be allocated.
     const int64_t tapCount = 2 * static_cast<int64_t>(order) + 2;
     float* ownTaps = tapCount <= INT32_MAX ? nspsAllocAligned(static_cast<int32_t>(tapCount)) : nullptr;
-    float* dlyl = nspsAllocAligned(order);
+    // Without a tap array the delay line is not worth asking for.
+    float* dlyl = ownTaps != nullptr ? nspsAllocAligned(order) : nullptr;
     if (ownTaps == nullptr || dlyl == nullptr) {
         nspReportError(NSP_STS_NO_MEMORY, "nspsIirInit", "insufficiency of memory for IIR filter state",
                        kModule, __LINE__);

@@ -1,0 +1,171 @@
+#include "dsp/NspTestSupport.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+using NspVec = NspReportingTest;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+uint32_t bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+TEST_F(NspVec, ThreshAboveAndBelow) {
+    float above[6] = {1.0f, 1.5f, kInf, kNaN, 0.5f, -kInf};
+    nspsbThresh1(above, 6, 1.0f, NSP_THRESH_ABOVE);
+    EXPECT_EQ(above[0], 1.0f);
+    EXPECT_EQ(above[1], 1.0f);
+    EXPECT_EQ(above[2], 1.0f);
+    EXPECT_TRUE(std::isnan(above[3]));
+    EXPECT_EQ(above[4], 0.5f);
+    EXPECT_EQ(above[5], -kInf);
+
+    float below[6] = {-1.0f, -3.0f, -kInf, kNaN, 0.0f, kInf};
+    nspsbThresh1(below, 6, -1.0f, NSP_THRESH_BELOW);
+    EXPECT_EQ(below[0], -1.0f);
+    EXPECT_EQ(below[1], -1.0f);
+    EXPECT_EQ(below[2], -1.0f);
+    EXPECT_EQ(below[3], -1.0f);
+    EXPECT_EQ(below[4], 0.0f);
+    EXPECT_EQ(below[5], kInf);
+
+    // Any non-zero operation lowers; the two clamping passes turn NaN into -1.
+    float clamp[3] = {kNaN, 2.0f, -2.0f};
+    nspsbThresh1(clamp, 3, 1.0f, 7);
+    nspsbThresh1(clamp, 3, -1.0f, NSP_THRESH_BELOW);
+    EXPECT_EQ(clamp[0], -1.0f);
+    EXPECT_EQ(clamp[1], 1.0f);
+    EXPECT_EQ(clamp[2], -1.0f);
+    EXPECT_TRUE(nspReports().empty());
+}
+
+TEST_F(NspVec, ThreshEqualNeverReplacedAndLevelStoredBitForBit) {
+    // -0 equals +0, so it is not replaced; a replaced element takes the level's own bits.
+    float v[2] = {-0.0f, -5.0f};
+    nspsbThresh1(v, 2, 0.0f, NSP_THRESH_BELOW);
+    EXPECT_EQ(bits(v[0]), 0x80000000u);
+    EXPECT_EQ(bits(v[1]), 0x00000000u);
+    float w[2] = {0.0f, 5.0f};
+    nspsbThresh1(w, 2, -0.0f, NSP_THRESH_ABOVE);
+    EXPECT_EQ(bits(w[0]), 0x00000000u);
+    EXPECT_EQ(bits(w[1]), 0x80000000u);
+}
+
+TEST_F(NspVec, ThreshChecks) {
+    float v[1] = {9.0f};
+    nspsbThresh1(nullptr, 0, 1.0f, 1);
+    ExpectSingleBadArgument("nspsbThresh1", "len<=0", "nspvec");
+    nspReports().clear();
+    nspsbThresh1(v, -1, 1.0f, 1);
+    ExpectSingleBadArgument("nspsbThresh1", "len<=0", "nspvec");
+    nspReports().clear();
+    nspsbThresh1(nullptr, 1, 1.0f, 1);
+    ExpectSingleBadArgument("nspsbThresh1", "vec==0", "nspvec");
+    EXPECT_EQ(v[0], 9.0f);
+}
+
+TEST_F(NspVec, ReportErrorStoresAndForwards) {
+    nspSetLastStatus(-5);
+    EXPECT_EQ(nspReportError(0, "f", "m", "mod", 1), 0);
+    EXPECT_EQ(nspLastStatus(), 0);
+    EXPECT_TRUE(nspReports().empty());
+
+    // Backtrace and autotrace reach the handler but keep the last status.
+    nspSetLastStatus(-4);
+    EXPECT_EQ(nspReportError(-1, "outer", nullptr, "nspiirh", 12), -1);
+    EXPECT_EQ(nspReportError(-8, "auto", "trace", "nspvec", 13), -8);
+    EXPECT_EQ(nspLastStatus(), -4);
+    ASSERT_EQ(nspReports().size(), 2u);
+    EXPECT_EQ(nspReports()[0].status, -1);
+    EXPECT_EQ(nspReports()[0].func, "outer");
+    EXPECT_FALSE(nspReports()[0].hasMessage);
+    EXPECT_EQ(nspReports()[0].module, "nspiirh");
+    EXPECT_EQ(nspReports()[0].line, 12);
+    EXPECT_EQ(nspReports()[1].message, "trace");
+
+    // Any other code is stored, including positive ones.
+    EXPECT_EQ(nspReportError(3, "g", "x", "y", 4), 3);
+    EXPECT_EQ(nspLastStatus(), 3);
+}
+
+TEST_F(NspVec, DefaultHandlerReturnsStatusInNonZeroMode) {
+    EXPECT_EQ(nspDefaultErrorHandler(-5, "f", "m", "mod", 1), -5);
+    nspSetErrorHandler(nspDefaultErrorHandler);
+    EXPECT_EQ(nspReportError(-13, "f", "m", "mod", 1), -13);
+    EXPECT_EQ(nspLastStatus(), -13);
+}
+
+TEST(NspVecDeathTest, DefaultHandlerInModeZeroExitsWithOne) {
+    EXPECT_EXIT(
+        {
+            nspSetErrorHandler(nspDefaultErrorHandler);
+            nspSetErrorMode(0);
+            nspsbCopy(nullptr, nullptr, 0);
+            std::exit(7);
+        },
+        ::testing::ExitedWithCode(1), "");
+}
+
+TEST(NspVecStatus, StatusTexts) {
+    const struct {
+        int32_t code;
+        const char* text;
+    } table[] = {
+        {0, "No Error"},
+        {-1, "Backtrace"},
+        {-2, "Unknown error or status code"},
+        {-3, "Internal error (bad state)"},
+        {-4, "Out of memory"},
+        {-5, "Bad argument"},
+        {-6, "Unsupported function"},
+        {-7, "Iteration convergence failed"},
+        {-8, "Autotrace call"},
+        {-9, "Unknown error or status code"},
+        {-10, "Null pointer"},
+        {-11, "Unknown error or status code"},
+        {-12, "Bad pointer"},
+        {-13, "Bad data structure"},
+        {-14, "Bad vector length"},
+        {-15, "Unknown error or status code"},
+        {1, "Unknown error or status code"},
+        {INT32_MIN, "Unknown error or status code"},
+    };
+    for (const auto& row : table) {
+        EXPECT_STREQ(nspStatusText(row.code), row.text) << row.code;
+    }
+}
+
+TEST(NspVecAlloc, AlignedBlocks) {
+    for (int32_t n : {0, 1, 3, 7, 8, 1000, 4097}) {
+        for (int rep = 0; rep < 4; ++rep) {
+            float* p = nspsAllocAligned(n);
+            ASSERT_NE(p, nullptr) << n;
+            const auto addr = reinterpret_cast<std::uintptr_t>(p);
+            EXPECT_EQ(addr % 32, 0u) << n;
+            // The word below holds the heap's own address, at least one word and at most 32 + one
+            // word below the handed-out address.
+            void* raw = nullptr;
+            std::memcpy(&raw, reinterpret_cast<const char*>(p) - sizeof(void*), sizeof(void*));
+            const auto rawAddr = reinterpret_cast<std::uintptr_t>(raw);
+            EXPECT_GE(addr - rawAddr, sizeof(void*)) << n;
+            EXPECT_LT(addr - rawAddr, 32 + sizeof(void*)) << n;
+            EXPECT_EQ(rawAddr % alignof(std::max_align_t), 0u);
+            for (int32_t i = 0; i < n; ++i) {
+                p[i] = static_cast<float>(i);
+            }
+            nspFreeAligned(p);
+        }
+    }
+    nspFreeAligned(nullptr);
+}
+
+} // namespace
