@@ -74,7 +74,8 @@ std::vector<float> randomSignal(std::mt19937& rng, int n) {
 }
 
 bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
 }
 
 TEST_F(NspIir, NormalisesCopiedTaps) {
