@@ -28,7 +28,6 @@ for pkg in "${packages[@]}"; do
 done
 [ "${#missing[@]}" -eq 0 ] && exit 0
 
-echo "install-deps: installing ${missing[*]}" >&2
 if [ "$(id -u)" -eq 0 ]; then
     as_root=()
 elif command -v sudo >/dev/null 2>&1; then
@@ -38,6 +37,7 @@ else
     echo "install-deps: run this script as root (or install sudo) to install them" >&2
     exit 1
 fi
+echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
