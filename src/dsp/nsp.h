@@ -8,12 +8,13 @@
 #ifndef HALVANE_DSP_NSP_H
 #define HALVANE_DSP_NSP_H
 
+#include <atomic>
 #include <cstdint>
 
 // Status codes reported by the kernels.
 enum NspStatus : int32_t {
     NSP_STS_OK = 0,
-    NSP_STS_BACKTRACE = -1,      // a called kernel failed
+    NSP_STS_BACKTRACE = -1, // a called kernel failed
     NSP_STS_ERROR = -2,
     NSP_STS_INTERNAL = -3,
     NSP_STS_NO_MEMORY = -4,
@@ -32,11 +33,12 @@ enum NspStatus : int32_t {
 typedef int32_t (*NspErrorHandler)(int32_t status, const char* func, const char* message, const char* module,
                                    int32_t line);
 
-// The library-wide status record (shared by all objects and threads, unlocked).
+// The library-wide status record, shared by all objects and threads without a lock. Its fields
+// are relaxed atomics: threads never wait on each other, and concurrent reports are well defined.
 struct NspStatusRecord {
-    int32_t lastStatus;      // code of the most recent report, 0 at load
-    int32_t errorMode;       // 0: the default handler ends the process; otherwise it returns
-    NspErrorHandler handler; // nspDefaultErrorHandler at load
+    std::atomic<int32_t> lastStatus;      // code of the most recent report, 0 at load
+    std::atomic<int32_t> errorMode;       // 0: the default handler ends the process; else it returns
+    std::atomic<NspErrorHandler> handler; // nspDefaultErrorHandler at load
 };
 
 // Stores the status (unless it is -1 or -8), and for a non-zero status calls the handler.
@@ -59,12 +61,12 @@ float* nspsAllocAligned(int32_t n);
 void nspFreeAligned(void* p);
 
 // Block kernels, in place, elements n-1 down to 0.
-void nspsbCopy(const float* src, float* dst, int32_t n);                 // dst = src
-void nspsbAdd2(const float* src, float* dst, int32_t n);                 // dst += src
-void nspsbMpy1(float val, float* dst, int32_t n);                        // dst *= val
-constexpr int32_t NSP_THRESH_BELOW = 0;                                  // raise samples below level
-constexpr int32_t NSP_THRESH_ABOVE = 1;                                  // lower samples above level
-void nspsbThresh1(float* vec, int32_t len, float level, int32_t relOp);  // clamp at level
+void nspsbCopy(const float* src, float* dst, int32_t n);                // dst = src
+void nspsbAdd2(const float* src, float* dst, int32_t n);                // dst += src
+void nspsbMpy1(float val, float* dst, int32_t n);                       // dst *= val
+constexpr int32_t NSP_THRESH_BELOW = 0;                                 // raise samples below level
+constexpr int32_t NSP_THRESH_ABOVE = 1;                                 // lower samples above level
+void nspsbThresh1(float* vec, int32_t len, float level, int32_t relOp); // clamp at level
 
 // IIR filter state. The tap part and the delay part are what the low-level kernels work on.
 struct NspIirTapState {

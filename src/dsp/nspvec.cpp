@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kModule = "nspvec";
 
 // One record for the whole library, set up at load; shared by every thread without a lock.
-NspStatusRecord g_status = {NSP_STS_OK, 0, nspDefaultErrorHandler};
+NspStatusRecord g_status = {{NSP_STS_OK}, {0}, {nspDefaultErrorHandler}};
 
 // Alignment of the blocks handed out by nspsAllocAligned.
 constexpr std::uintptr_t kAlign = 32;
@@ -22,39 +22,37 @@ int32_t nspReportError(int32_t status, const char* func, const char* message, co
                        int32_t line) {
     // A backtrace or autotrace report passes a failure on; the code of the failure itself stays.
     if (status != NSP_STS_BACKTRACE && status != NSP_STS_AUTOTRACE) {
-        g_status.lastStatus = status;
+        g_status.lastStatus.store(status, std::memory_order_relaxed);
     }
     if (status == NSP_STS_OK) {
         return NSP_STS_OK;
     }
-    return g_status.handler(status, func, message, module, line);
+    return g_status.handler.load(std::memory_order_relaxed)(status, func, message, module, line);
 }
 
 int32_t nspDefaultErrorHandler(int32_t status, const char* /*func*/, const char* /*message*/,
                                const char* /*module*/, int32_t /*line*/) {
-    if (g_status.errorMode == 0) {
+    if (g_status.errorMode.load(std::memory_order_relaxed) == 0) {
         std::exit(1);
     }
     return status;
 }
 
 int32_t nspLastStatus() {
-    return g_status.lastStatus;
+    return g_status.lastStatus.load(std::memory_order_relaxed);
 }
 void nspSetLastStatus(int32_t status) {
-    g_status.lastStatus = status;
+    g_status.lastStatus.store(status, std::memory_order_relaxed);
 }
 int32_t nspErrorMode() {
-    return g_status.errorMode;
+    return g_status.errorMode.load(std::memory_order_relaxed);
 }
 void nspSetErrorMode(int32_t mode) {
-    g_status.errorMode = mode;
+    g_status.errorMode.store(mode, std::memory_order_relaxed);
 }
 
 NspErrorHandler nspSetErrorHandler(NspErrorHandler handler) {
-    NspErrorHandler previous = g_status.handler;
-    g_status.handler = handler;
-    return previous;
+    return g_status.handler.exchange(handler, std::memory_order_relaxed);
 }
 
 const char* nspStatusText(int32_t status) {
