@@ -1,0 +1,68 @@
+// One render: a mono or stereo stream through one surround effect object into a speaker file.
+#ifndef HALVANE_TOOLS_RENDER_H
+#define HALVANE_TOOLS_RENDER_H
+
+#include "AudioIO.h"
+#include "Motion.h"
+
+#include <atomic>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace halvane_cli {
+
+// Every parameter of the effect, with the library's defaults.
+struct EffectSettings {
+    int layout = 63;
+    float roomWidth = 3.0f;
+    float roomDepth = 3.0f;
+    Point source{1.5f, 1.5f};
+    bool sourceGiven = false; // otherwise the centre of the room
+    float volume = 1.0f;
+    float lfeVolume = 1.0f;
+    int lfeCutoff = 100; // Hz, the low-pass that makes the LFE channel
+    int highpass = 0;    // Hz, 0 = the high-pass stage of the other speakers is off
+    bool propagationDelay = true;
+    bool reverb = true;
+    float reverbWet = 1.8f;
+    float reverbDry = 0.0f;
+    float absorb = 0.14f;
+    float hfDecay = 0.42f;
+    bool cornerCrossfeed = false;
+    std::vector<std::pair<int, float>> speakerVolumes; // speaker bit, volume
+    std::vector<std::pair<int, int>> remaps;           // speaker bit, channel
+    bool invertRight = false;
+    bool clamp = false;
+
+    Point SourceOrCentre() const { return sourceGiven ? source : Point{roomWidth * 0.5f, roomDepth * 0.5f}; }
+    // The library's final stage (clamp, right-hand inversion, reordering) is needed.
+    bool NeedsPostProcessing() const { return clamp || invertRight || !remaps.empty(); }
+};
+
+struct RenderJob {
+    EffectSettings effect;
+    Motion motion = Motion::Still({1.5f, 1.5f});
+    int block = 4096;         // frames handed to the library per call by the host loop
+    double tailSeconds = 0.0; // silence fed after the input so the reverb can ring out
+    FileType type = FileType::Wav;
+    SampleFormat format = SampleFormat::Float;
+    bool overwrite = false;
+    std::string output;
+    std::string plotFile; // SVG of the room, written next to the render when set
+};
+
+// Checks what depends on the stream: filter frequencies below half the sample rate and delays the
+// library can hold. Returns an empty string when the job can run.
+std::string CheckJobForRate(const RenderJob& job, int sampleRate);
+
+// Renders `input` into job.output. `progress` counts frames done (may be null). Returns false with
+// a message; a failed render leaves no file behind.
+// Library messages (an unsupported layout, for instance) turn the render into a failure.
+void InstallLibraryMessageHandler();
+
+bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error);
+
+} // namespace halvane_cli
+
+#endif
