@@ -12,6 +12,8 @@ class CSurrReverbEffect : public CSurrBaseEffect {
 public:
     CSurrReverbEffect();
     ~CSurrReverbEffect() override;
+    CSurrReverbEffect(const CSurrReverbEffect&) = delete; // owns its cores and delay nodes
+    CSurrReverbEffect& operator=(const CSurrReverbEffect&) = delete;
     void Initialize(tWAVEFORMATEX* format) override;
     void Free() override;
     void SetSpeakersConfig(int code) override; // one new core per channel

@@ -31,6 +31,8 @@ public:
 
     CSurrReverbFdnEffect();
     ~CSurrReverbFdnEffect() override;
+    CSurrReverbFdnEffect(const CSurrReverbFdnEffect&) = delete; // owns its lines
+    CSurrReverbFdnEffect& operator=(const CSurrReverbFdnEffect&) = delete;
     void Free() override; // releases the lines
     int Process(_SOUNDDATA_ data) override;
 
