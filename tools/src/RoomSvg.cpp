@@ -3,6 +3,8 @@
 #include "Geometry.h"
 #include "Layouts.h"
 
+#include <Halvane.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -29,13 +31,13 @@ std::string RoomSvg(const EffectSettings& s, const Motion& motion, int sampleRat
     // The room fills a 480-pixel box, keeping its proportions; a margin holds the labels.
     const double box = 480.0;
     const double scale = box / std::max(s.roomWidth, s.roomDepth);
-    const double margin = 110.0;
+    const double margin = 185.0; // room for the labels beside the side walls
     const double roomW = s.roomWidth * scale;
     const double roomD = s.roomDepth * scale;
     const double width = roomW + 2 * margin;
-    const double height = roomD + 2 * margin + 40;
+    const double height = roomD + 265;
     auto X = [&](double x) { return margin + x * scale; };
-    auto Y = [&](double y) { return margin + 30 + y * scale; };
+    auto Y = [&](double y) { return 165 + y * scale; };
 
     std::ostringstream o;
     o << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(width, 0) << "\" height=\""
@@ -44,9 +46,8 @@ std::string RoomSvg(const EffectSettings& s, const Motion& motion, int sampleRat
     o << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     o << "<text x=\"" << Num(width / 2) << "\" y=\"24\" text-anchor=\"middle\" font-size=\"15\">"
       << (layout ? layout->name : "?") << " in a " << Num(s.roomWidth, 2) << " x " << Num(s.roomDepth, 2)
-      << " m room, source at (" << Num(source.x, 2) << ", " << Num(source.y, 2) << ")</text>\n";
-    o << "<text x=\"" << Num(width / 2) << "\" y=\"" << Num(Y(0) - 22)
-      << "\" text-anchor=\"middle\" fill=\"#666\">front</text>\n";
+      << " m room, source at (" << Num(source.x, 2) << ", " << Num(source.y, 2)
+      << "), front wall at the top</text>\n";
     o << "<rect x=\"" << Num(X(0)) << "\" y=\"" << Num(Y(0)) << "\" width=\"" << Num(roomW) << "\" height=\""
       << Num(roomD) << "\" fill=\"#f4f6f8\" stroke=\"#333\" stroke-width=\"2\"/>\n";
 
@@ -73,10 +74,10 @@ std::string RoomSvg(const EffectSettings& s, const Motion& motion, int sampleRat
         const double cy = Y(v.y);
         if (v.isLfe) {
             // The LFE channel is neither positioned nor delayed; draw it beside the front wall.
-            o << "<rect x=\"" << Num(cx - 40) << "\" y=\"" << Num(cy - 78) << "\" width=\"30\" height=\"18\""
-              << " fill=\"#889\"/>\n<text x=\"" << Num(cx - 25) << "\" y=\"" << Num(cy - 65)
+            o << "<rect x=\"" << Num(cx - 40) << "\" y=\"" << Num(cy - 110) << "\" width=\"30\" height=\"18\""
+              << " fill=\"#889\"/>\n<text x=\"" << Num(cx - 25) << "\" y=\"" << Num(cy - 97)
               << "\" text-anchor=\"middle\" fill=\"white\" font-weight=\"bold\">LFE</text>\n";
-            o << "<text x=\"" << Num(cx - 5) << "\" y=\"" << Num(cy - 65) << "\" fill=\"#555\">"
+            o << "<text x=\"" << Num(cx - 5) << "\" y=\"" << Num(cy - 97) << "\" fill=\"#555\">"
               << "bass below " << s.lfeCutoff << " Hz, not positioned</text>\n";
             continue;
         }
@@ -88,7 +89,10 @@ std::string RoomSvg(const EffectSettings& s, const Motion& motion, int sampleRat
         const bool right = v.x > s.roomWidth * 0.75f;
         const bool front = v.y < s.roomDepth * 0.5f;
         const double lx = left ? cx - 18 : right ? cx + 18 : cx;
-        const double ly = front ? cy - 34 : cy + 30;
+        // Between the front-of-centre speakers of 7.1-wide, the centre's labels go one row higher.
+        const bool crowded = v.bit == HALVANE_FC && layout &&
+                             std::count(layout->speakers.begin(), layout->speakers.end(), HALVANE_FLC) > 0;
+        const double ly = front ? cy - (crowded ? 66 : 34) : cy + 30;
         const char* anchor = left ? "end" : right ? "start" : "middle";
         const std::string gainDb =
             v.gain > 0.0f ? Num(20.0 * std::log10(static_cast<double>(v.gain)), 1) + " dB" : "silent";

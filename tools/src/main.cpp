@@ -440,6 +440,11 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
         t.job.block = r.block;
         t.job.tailSeconds = r.tail;
         ApplyOutputArgs(oa, p.second, t.job);
+        const LayoutInfo* layout = LayoutOfCode(settings.layout);
+        if (t.job.type == FileType::Flac && settings.remaps.empty() && !layout->flacLabelled)
+            throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
+                             std::to_string(layout->channels) + "-channel order is not the " + layout->name +
+                             " layout's; write a .wav file"};
         if (!outputs.insert(p.second).second)
             throw UsageError{"two inputs would both be written to " + p.second};
         if (SameFile(p.first, p.second) || p.first == p.second)
