@@ -21,7 +21,7 @@ SAN_OPTIONS := -DHALVANE_BUILD_TOOLS=OFF -DHALVANE_BUILD_LV2=OFF -DHALVANE_BUILD
 
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS ?= halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp
+export TSAN_OPTIONS ?= halt_on_error=1
 
 .PHONY: all deps configure build demo test test-main test-asan test-tsan bench install format clean
 
