@@ -70,32 +70,31 @@ int CSurrEffectDecompStereo::Process(_SOUNDDATAEX_* data) {
     const float* left = data->Channels[0];
     const float* right = data->Channels[1];
 
-    if (m_ppOutputBuffers) {
-        // Realtime path: caller-owned buffers in and out, nothing allocated or released. Longer
-        // blocks than the scratch buffer are blended piece by piece (the arithmetic is per sample).
-        for (int i = 0; i < m_nSpeakers; ++i) {
-            for (int32_t done = 0; done < n; done += MAX_BLOCK) {
-                const int32_t part = std::min<int32_t>(n - done, MAX_BLOCK);
-                Blend(m_Weights[i], left + done, right + done, m_ppOutputBuffers[i] + done, m_Scratch.data(),
-                      part);
-            }
+    // Realtime path: caller-owned buffers in and out. Otherwise the block gets new buffers of its
+    // own. Either way the right-hand products go through the member scratch buffer, one largest
+    // block at a time (the arithmetic is per sample, so the pieces join seamlessly).
+    _SOUNDDATAEX_ out;
+    if (!m_ppOutputBuffers) {
+        out.Allocate(m_nSpeakers, n);
+        out.Silence();
+    }
+    float* const* outputs = m_ppOutputBuffers ? m_ppOutputBuffers : out.Channels.data();
+    for (int i = 0; i < m_nSpeakers; ++i) {
+        for (int32_t done = 0; done < n; done += MAX_BLOCK) {
+            const int32_t part = std::min<int32_t>(n - done, MAX_BLOCK);
+            Blend(m_Weights[i], left + done, right + done, outputs[i] + done, m_Scratch.data(), part);
         }
+    }
+
+    if (m_ppOutputBuffers) {
+        // Nothing here is the record's to release: it just points at the caller's outputs.
         data->Channels.assign(m_ppOutputBuffers, m_ppOutputBuffers + m_nSpeakers);
         data->bFlag = 0;
         data->nReserved = 0;
         return 1;
     }
-
-    _SOUNDDATAEX_ out;
-    out.Allocate(m_nSpeakers, n);
-    out.Silence();
-    float* scratch = new float[n > 0 ? n : 0];
-    for (int i = 0; i < m_nSpeakers; ++i)
-        Blend(m_Weights[i], left, right, out.Channels[i], scratch, n);
-    delete[] scratch;
-
     // The new buffers change owner: the block's old ones are released, the local record hands its
-    // pointers over and is dropped without releasing them.
+    // pointers over and is dropped without releasing them. The host's word travels on unchanged.
     out.nUser = data->nUser;
     data->Release();
     *data = std::move(out);

@@ -24,7 +24,7 @@ private:
     void Blend(const Weights& w, const float* left, const float* right, float* out, float* scratch,
                int32_t n) const;
 
-    std::vector<float> m_Scratch; // right-hand product of the realtime path, one largest block
+    std::vector<float> m_Scratch; // right-hand products, one largest block
 };
 
 #endif

@@ -16,8 +16,8 @@ void CSurrEffectDelayEx::SetDelay(float ms, bool recompute) {
     m_fDelay = ms;
     if (!recompute)
         return;
-    // Whole samples, truncated toward zero; the product and quotient in double so that e.g.
-    // 10.5 ms at 44100 Hz is 463.05 -> 463 and not one less from a float rounding.
+    // Whole samples, truncated toward zero, from the product and quotient formed in double
+    // (10.5 ms at 44100 Hz: 463.05 -> 463).
     const double samples = std::trunc(static_cast<double>(ms) * m_nSamplesPerSec / 1000.0);
     // Out-of-range values saturate (the conversion alone would be undefined); Process clamps the
     // delay into the history anyway.

@@ -40,7 +40,7 @@ TEST(SurrEffectDecompStereo, WeightsOfEveryLayout) {
 }
 
 TEST(SurrEffectDecompStereo, BlendsAndRealtimePathAgree) {
-    const int n = 257;
+    const int n = 4100; // longer than the scratch buffer
     const Signal in = RandomSignal(2, n, 8);
     for (const WeightCase& tc : WEIGHTS) {
         CSurrEffectDecompStereo node;
