@@ -158,7 +158,8 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
-                      const std::vector<int>& speakers, bool overwrite, std::string& error) {
+                      const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames,
+                      std::string& error) {
     m_path = path;
     m_format = format;
     m_overwrite = overwrite;
@@ -188,10 +189,16 @@ bool OutputFile::Open(const std::string& path, FileType type, SampleFormat forma
         }
         info.format = SF_FORMAT_FLAC | (format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
     } else {
-        // RF64 that falls back to a plain WAVE_FORMAT_EXTENSIBLE file below 4 GiB.
-        info.format = SF_FORMAT_RF64 | (format == SampleFormat::Float   ? SF_FORMAT_FLOAT
-                                        : format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16
-                                                                        : SF_FORMAT_PCM_24);
+        // A plain WAVE_FORMAT_EXTENSIBLE file, which every reader knows, unless the data may pass
+        // the 4 GiB a RIFF file can hold: then RF64, which falls back to RIFF if it stays small.
+        const int bytes = format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
+        const bool small =
+            expectedFrames >= 0 && expectedFrames < (int64_t{0xF0000000} / (bytes * m_channels));
+        m_rf64 = !small;
+        info.format =
+            (small ? SF_FORMAT_WAVEX : SF_FORMAT_RF64) | (format == SampleFormat::Float   ? SF_FORMAT_FLOAT
+                                                          : format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16
+                                                                                          : SF_FORMAT_PCM_24);
     }
     if (!sf_format_check(&info)) {
         error = "libsndfile cannot write this format";
@@ -216,7 +223,8 @@ bool OutputFile::Open(const std::string& path, FileType type, SampleFormat forma
         return false;
     }
     if (type == FileType::Wav) {
-        sf_command(m_file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+        if (m_rf64)
+            sf_command(m_file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
         std::vector<int> map;
         for (int bit : speakers)
             map.push_back(SpeakerOfBit(bit)->sndfileChannel);

@@ -73,8 +73,9 @@ public:
 
     // Creates the temporary file beside `path` and labels its channels with `speakers` (speaker
     // bits, ascending). WAV files carry the channel mask; refuses anything that cannot be labelled.
+    // `expectedFrames` (-1 when unknown) picks RF64 for WAV output that may reach 4 GiB.
     bool Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
-              const std::vector<int>& speakers, bool overwrite, std::string& error);
+              const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames, std::string& error);
     // Writes `frames` frames from planar channels, one pointer per speaker.
     bool Write(const float* const* channels, int frames, std::string& error);
     // Finishes the file and moves it to its name; without `overwrite` never replaces a file.
@@ -88,6 +89,7 @@ private:
     std::string m_temp;
     SampleFormat m_format = SampleFormat::Float;
     bool m_overwrite = false;
+    bool m_rf64 = false;
     int m_channels = 0;
     SampleConverter m_converter;
     std::vector<float> m_float;

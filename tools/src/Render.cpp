@@ -153,7 +153,9 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
     }
 
     OutputFile out;
-    if (!out.Open(job.output, job.type, job.format, rate, speakers, job.overwrite, error))
+    const int64_t tailFrames = static_cast<int64_t>(std::llround(job.tailSeconds * rate));
+    const int64_t expected = input.frames() >= 0 ? input.frames() + tailFrames : -1;
+    if (!out.Open(job.output, job.type, job.format, rate, speakers, job.overwrite, expected, error))
         return false;
 
     const int block = job.block;
@@ -173,7 +175,7 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
 
     int64_t frame = 0;
     int64_t nextControl = interval;
-    int64_t tailLeft = static_cast<int64_t>(std::llround(job.tailSeconds * rate));
+    int64_t tailLeft = tailFrames;
     bool inputDone = false;
     for (;;) {
         int n = 0;
