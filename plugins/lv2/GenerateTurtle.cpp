@@ -1,0 +1,171 @@
+// Writes the bundle's manifest.ttl and halvane.ttl from the plugin table.
+// Usage: halvane_lv2_turtle OUTPUT_DIR MODULE_FILE_NAME
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Lv2Table.h"
+
+using namespace halvane_lv2;
+
+namespace {
+
+const char* const PREFIXES = "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+                             "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                             "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
+                             "@prefix pprop: <http://lv2plug.in/ns/ext/port-props#> .\n"
+                             "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+                             "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                             "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+
+// The shortest fixed-point decimal that reads back as the same float, so that a host parsing it gets
+// exactly the library's value.
+std::string Decimal(float v) {
+    char text[48];
+    for (int decimals = 1; decimals <= 12; ++decimals) {
+        std::snprintf(text, sizeof(text), "%.*f", decimals, static_cast<double>(v));
+        if (std::strtof(text, nullptr) == v)
+            break;
+    }
+    return text;
+}
+
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+void WritePlugin(std::ostream& ttl, int index) {
+    const Variant variant = VariantOf(index);
+    const LayoutInfo& layout = *variant.layout;
+    const std::string uri = UriOf(variant);
+    const std::string in = "<" + uri + "#in>";
+    const std::string out = "<" + uri + "#out>";
+    const bool mono = variant.inputs == 1;
+
+    ttl << in << "\n    a " << (mono ? "pg:MonoGroup" : "pg:StereoGroup") << " , pg:InputGroup ;\n"
+        << "    lv2:symbol \"in\" ;\n    rdfs:label \"Input\" .\n\n";
+    ttl << out << "\n    a pg:" << layout.group << " , pg:OutputGroup ;\n"
+        << "    lv2:symbol \"out\" ;\n    rdfs:label \"Speakers\" ;\n    pg:source " << in << " .\n\n";
+
+    ttl << "<" << uri << ">\n    a lv2:Plugin , lv2:SpatialPlugin ;\n"
+        << "    doap:name " << Quoted(std::string("Halvane ") + layout.name + (mono ? " (mono in)" : ""))
+        << " ;\n"
+        << "    rdfs:comment "
+        << Quoted(std::string("Places a ") + (mono ? "mono" : "stereo") + " source in a room and feeds a " +
+                  layout.name + " speaker layout: position gains, travel-time delays" +
+                  ((layout.code & HALVANE_LFE) ? ", an LFE channel" : "") +
+                  " and a room reverb on every speaker.")
+        << " ;\n"
+        << "    lv2:minorVersion 0 ;\n    lv2:microVersion 0 ;\n"
+        << "    pg:mainInput " << in << " ;\n    pg:mainOutput " << out << " ;\n    lv2:port ";
+
+    PortInfo ports[MAX_PORTS];
+    const int count = PortsOf(variant, ports);
+    for (int i = 0; i < count; ++i) {
+        const PortInfo& port = ports[i];
+        ttl << (i == 0 ? "[\n" : " , [\n");
+        switch (port.role) {
+        case PortRole::AudioIn: {
+            const char* symbol = mono ? "in" : (port.which == 0 ? "in_l" : "in_r");
+            const char* name = mono ? "In" : (port.which == 0 ? "Left in" : "Right in");
+            const char* designation = mono ? "center" : (port.which == 0 ? "left" : "right");
+            ttl << "        a lv2:InputPort , lv2:AudioPort ;\n        lv2:index " << i
+                << " ;\n        lv2:symbol \"" << symbol << "\" ;\n        lv2:name \"" << name
+                << "\" ;\n        pg:group " << in << " ;\n        lv2:designation pg:" << designation
+                << "\n";
+            break;
+        }
+        case PortRole::AudioOut: {
+            const SpeakerInfo& speaker = *SpeakerOfBit(layout.speakers[port.which]);
+            ttl << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << i
+                << " ;\n        lv2:symbol \"out_" << speaker.symbol << "\" ;\n        lv2:name \""
+                << speaker.name << "\" ;\n        pg:group " << out
+                << " ;\n        lv2:designation pg:" << speaker.designation << "\n";
+            break;
+        }
+        case PortRole::Control: {
+            const ControlInfo& c = CONTROLS[port.which];
+            ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << i
+                << " ;\n        lv2:symbol \"" << c.symbol << "\" ;\n        lv2:name \"" << c.name
+                << "\" ;\n        rdfs:comment " << Quoted(c.comment) << " ;\n";
+            if (c.kind == Kind::Float) {
+                ttl << "        lv2:default " << Decimal(c.def) << " ;\n        lv2:minimum "
+                    << Decimal(c.min) << " ;\n        lv2:maximum " << Decimal(c.max);
+            } else {
+                ttl << "        lv2:default " << static_cast<int>(c.def) << " ;\n        lv2:minimum "
+                    << static_cast<int>(c.min) << " ;\n        lv2:maximum " << static_cast<int>(c.max);
+                ttl << " ;\n        lv2:portProperty "
+                    << (c.kind == Kind::Toggle ? "lv2:toggled" : "lv2:integer , pprop:logarithmic");
+            }
+            if (c.hidden)
+                ttl << " ;\n        lv2:portProperty pprop:notOnGUI";
+            if (c.unit)
+                ttl << " ;\n        units:unit units:" << c.unit;
+            for (const ScalePoint& point : c.points) {
+                if (!point.label)
+                    break;
+                ttl << " ;\n        lv2:scalePoint [ rdfs:label \"" << point.label << "\" ; rdf:value "
+                    << static_cast<int>(point.value) << " ]";
+            }
+            ttl << "\n";
+            break;
+        }
+        case PortRole::SpeakerVolume: {
+            const SpeakerInfo& speaker = *SpeakerOfBit(layout.speakers[port.which]);
+            ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << i
+                << " ;\n        lv2:symbol \"volume_" << speaker.symbol << "\" ;\n        lv2:name \""
+                << speaker.name << " volume\" ;\n        rdfs:comment \"Volume of the " << speaker.name
+                << " speaker\" ;\n        lv2:default 1.0 ;\n        lv2:minimum 0.0 ;\n        lv2:maximum "
+                << Decimal(SPEAKER_VOLUME_MAX) << " ;\n        units:unit units:coef\n";
+            break;
+        }
+        }
+        ttl << "    ]";
+    }
+    ttl << " .\n\n";
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+    file.close();
+    if (!file) {
+        std::fprintf(stderr, "halvane_lv2_turtle: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: halvane_lv2_turtle OUTPUT_DIR MODULE_FILE_NAME\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const std::string module = argv[2];
+
+    std::ostringstream manifest;
+    manifest << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+             << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
+    for (int i = 0; i < PLUGIN_COUNT; ++i)
+        manifest << "<" << UriOf(VariantOf(i)) << ">\n    a lv2:Plugin ;\n    lv2:binary <" << module
+                 << "> ;\n    rdfs:seeAlso <halvane.ttl> .\n\n";
+
+    std::ostringstream ttl;
+    ttl << PREFIXES;
+    for (int i = 0; i < PLUGIN_COUNT; ++i)
+        WritePlugin(ttl, i);
+
+    return WriteFile(dir + "/manifest.ttl", manifest.str()) && WriteFile(dir + "/halvane.ttl", ttl.str()) ? 0
+                                                                                                          : 1;
+}

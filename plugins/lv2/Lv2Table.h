@@ -1,0 +1,189 @@
+// The one table behind the LV2 bundle: its plugins, their ports and every control's range. The
+// plugin module reads it to connect ports and clamp controls; the Turtle generator writes the bundle's
+// description from it, so the two can never disagree about a port index.
+#ifndef HALVANE_PLUGINS_LV2_LV2TABLE_H
+#define HALVANE_PLUGINS_LV2_LV2TABLE_H
+
+#include <string>
+
+#include "Halvane.h"
+
+namespace halvane_lv2 {
+
+// Every plugin's URI starts with this.
+constexpr const char* URI_BASE = "urn:halvane:lv2:";
+
+struct SpeakerInfo {
+    int bit;                 // speaker bit of the channel mask
+    const char* symbol;      // port symbol suffix
+    const char* name;        // human name
+    const char* designation; // port-groups channel, without prefix
+};
+
+// clang-format off
+constexpr SpeakerInfo SPEAKERS[] = {
+    {HALVANE_FL,  "fl",  "Front left",            "left"},
+    {HALVANE_FR,  "fr",  "Front right",           "right"},
+    {HALVANE_FC,  "fc",  "Front centre",          "center"},
+    {HALVANE_LFE, "lfe", "LFE",                   "lowFrequencyEffects"},
+    {HALVANE_BL,  "bl",  "Back left",             "rearLeft"},
+    {HALVANE_BR,  "br",  "Back right",            "rearRight"},
+    {HALVANE_FLC, "flc", "Front left of centre",  "centerLeft"},
+    {HALVANE_FRC, "frc", "Front right of centre", "centerRight"},
+    {HALVANE_BC,  "bc",  "Back centre",           "rearCenter"},
+    {HALVANE_SL,  "sl",  "Side left",             "sideLeft"},
+    {HALVANE_SR,  "sr",  "Side right",            "sideRight"},
+};
+// clang-format on
+
+constexpr int MAX_OUTPUTS = 8;
+
+struct LayoutInfo {
+    int code;          // the library's layout code
+    const char* slug;  // URI and file name part, as the command-line renderer names layouts
+    const char* name;  // human name
+    const char* group; // port-groups class of the outputs, without prefix
+    int channels;
+    int speakers[MAX_OUTPUTS]; // speaker bit of each output channel, in the library's channel order
+};
+
+// clang-format off
+constexpr LayoutInfo LAYOUTS[] = {
+    {3,    "stereo",   "stereo",     "StereoGroup",            2, {HALVANE_FL, HALVANE_FR}},
+    {51,   "quad",     "quad",       "DiscreteGroup",          4, {HALVANE_FL, HALVANE_FR, HALVANE_BL, HALVANE_BR}},
+    {63,   "5.1",      "5.1",        "FivePointOneGroup",      6, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR}},
+    {255,  "7.1-wide", "7.1 wide",   "SevenPointOneWideGroup", 8, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_FLC, HALVANE_FRC}},
+    {271,  "4.1",      "4.1",        "DiscreteGroup",          5, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BC}},
+    {1595, "6.1",      "6.1 back",   "DiscreteGroup",          7, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_BC}},
+    {1599, "7.1",      "7.1",        "SevenPointOneGroup",     8, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_SL, HALVANE_SR}},
+};
+// clang-format on
+
+constexpr int LAYOUT_COUNT = sizeof(LAYOUTS) / sizeof(LAYOUTS[0]);
+// Each layout comes as a stereo-input plugin and as a mono-input one.
+constexpr int PLUGIN_COUNT = 2 * LAYOUT_COUNT;
+
+// One plugin: a layout and an input width. Stereo plugins come first, in layout order.
+struct Variant {
+    const LayoutInfo* layout;
+    int inputs;
+};
+
+constexpr Variant VariantOf(int index) {
+    return {&LAYOUTS[index % LAYOUT_COUNT], index < LAYOUT_COUNT ? 2 : 1};
+}
+
+enum class Kind { Float, Integer, Toggle };
+
+struct ScalePoint {
+    float value;
+    const char* label;
+};
+
+// The library's parameters as controls. Values are clamped to [min, max] before they reach the
+// library; the ranges keep the reverb loop stable and the travel-time delays within what the delay
+// lines hold at common rates (a 50 m room at 192 kHz needs about 41000 of the 55904 samples).
+enum Control {
+    ROOM_WIDTH,
+    ROOM_DEPTH,
+    SOURCE_X,
+    SOURCE_Y,
+    VOLUME,
+    LFE_VOLUME,
+    LFE_CUTOFF,
+    HIGHPASS,
+    HIGHPASS_FREQ,
+    PROPAGATION_DELAY,
+    REVERB,
+    REVERB_WET,
+    REVERB_DRY,
+    ABSORB,
+    HF_DECAY,
+    CORNER_CROSSFEED,
+    DRY_OUT,
+    INVERT_RIGHT,
+    CLAMP,
+    CONTROL_COUNT
+};
+
+struct ControlInfo {
+    const char* symbol;
+    const char* name;
+    Kind kind;
+    float min, max, def;
+    const char* unit; // units-extension resource without prefix, or null
+    bool lfeOnly;     // only on layouts with an LFE speaker
+    bool hidden;      // kept for completeness, not shown by hosts that honour notOnGUI
+    const char* comment;
+    ScalePoint points[4]; // label null ends the list
+};
+
+// clang-format off
+constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
+    {"room_width",  "Room width",  Kind::Float, 1.0f, 50.0f, 3.0f, "m", false, false,
+     "Width of the room, left wall to right wall; the speakers stand on its walls", {}},
+    {"room_depth",  "Room depth",  Kind::Float, 1.0f, 50.0f, 3.0f, "m", false, false,
+     "Depth of the room, front wall to back wall", {}},
+    {"source_x",    "Source X",    Kind::Float, 0.0f, 50.0f, 1.5f, "m", false, false,
+     "Position of the sound source from the left wall", {}},
+    {"source_y",    "Source Y",    Kind::Float, 0.0f, 50.0f, 1.5f, "m", false, false,
+     "Position of the sound source from the front wall", {}},
+    {"volume",      "Volume",      Kind::Float, 0.0f, 4.0f, 1.0f, "coef", false, false,
+     "Master volume of every speaker but the LFE", {}},
+    {"lfe_volume",  "LFE volume",  Kind::Float, 0.0f, 4.0f, 1.0f, "coef", true, false,
+     "Gain of the LFE speaker", {}},
+    {"lfe_cutoff",  "LFE cut-off", Kind::Integer, 20.0f, 500.0f, 100.0f, "hz", true, false,
+     "The LFE speaker gets the bass below this frequency", {{80.0f, "80 Hz"}, {100.0f, "100 Hz"}, {120.0f, "120 Hz"}}},
+    {"highpass",    "High-pass",   Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+     "Remove the bass from every speaker but the LFE; the stage sits behind the travel-time delays, "
+     "which then always apply", {}},
+    {"highpass_freq", "High-pass frequency", Kind::Integer, 20.0f, 500.0f, 80.0f, "hz", false, false,
+     "Cut-off of the high-pass stage", {{60.0f, "60 Hz"}, {80.0f, "80 Hz"}, {120.0f, "120 Hz"}}},
+    {"propagation_delay", "Propagation delay", Kind::Toggle, 0.0f, 1.0f, 1.0f, nullptr, false, false,
+     "Delay each speaker by the sound's travel time from the source", {}},
+    {"reverb",      "Reverb",      Kind::Toggle, 0.0f, 1.0f, 1.0f, nullptr, false, false,
+     "Room reverb on every speaker", {}},
+    {"reverb_wet",  "Reverb wet",  Kind::Float, 0.0f, 4.0f, 1.8f, "coef", false, false,
+     "Level of the reverb", {}},
+    {"reverb_dry",  "Reverb dry",  Kind::Float, 0.0f, 4.0f, 0.0f, "coef", false, false,
+     "Level of the direct sound inside the reverb branch", {}},
+    {"absorb",      "Absorption",  Kind::Float, 0.01f, 1.0f, 0.14f, "coef", false, false,
+     "Absorption of the walls; the tail decays faster as it grows", {}},
+    {"hf_decay",    "HF decay",    Kind::Float, 0.0f, 0.99f, 0.42f, "coef", false, false,
+     "Damping of the high frequencies in the reverb tail", {}},
+    {"corner_crossfeed", "Corner cross-feed", Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+     "Feed each corner speaker's reverb to the other corners with the travel time across the room", {}},
+    {"dry_out",     "Dry-out level", Kind::Float, 0.0f, 1.0f, 0.5f, "coef", false, true,
+     "Level kept by the library's sum stage; it does not change the sound", {}},
+    {"invert_right", "Invert right", Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+     "Invert the polarity of the right-hand speakers (front, back and side right)", {}},
+    {"clamp",       "Clamp",       Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+     "Clamp every output sample to -1 .. 1", {}},
+};
+// clang-format on
+
+// Range of the per-speaker volume controls (every speaker but the LFE, which has its own).
+constexpr float SPEAKER_VOLUME_MAX = 4.0f;
+
+const SpeakerInfo* SpeakerOfBit(int bit);
+
+// URI of a plugin: the base, the layout's slug, and "-mono" for the mono-input plugin.
+std::string UriOf(const Variant& variant);
+
+// What a port index of a plugin stands for.
+enum class PortRole { AudioIn, AudioOut, Control, SpeakerVolume };
+
+struct PortInfo {
+    PortRole role;
+    int which; // input or output channel, Control value, or output channel of the speaker volume
+};
+
+constexpr int MAX_PORTS = 2 + MAX_OUTPUTS + CONTROL_COUNT + MAX_OUTPUTS;
+
+// The ports of a plugin in index order: audio inputs, audio outputs, the controls that apply to the
+// layout, then one volume per speaker but the LFE. Returns the port count.
+int PortsOf(const Variant& variant, PortInfo (&ports)[MAX_PORTS]);
+
+} // namespace halvane_lv2
+
+#endif
