@@ -223,6 +223,8 @@ bool OutputFile::Open(const std::string& path, FileType type, SampleFormat forma
         return false;
     }
     if (type == FileType::Wav) {
+        // The PEAK chunk carries the time of writing; without it the same render gives the same file.
+        sf_command(m_file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
         if (m_rf64)
             sf_command(m_file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
         std::vector<int> map;
