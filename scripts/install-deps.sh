@@ -9,7 +9,7 @@ DEFAULT_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libsndfile1-dev libcli11-dev
-    lv2-dev lilv-utils
+    lv2-dev lilv-utils sordi
     ffmpeg sox
     clang clang-format
 )
