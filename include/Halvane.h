@@ -26,6 +26,25 @@
 #endif
 
 // Wave-format record of the stream. The library reads nChannels and nSamplesPerSec only.
+#if defined(_WIN32)
+// On Windows this is the system's own record: <mmsystem.h> and <mmreg.h> define it under the guard
+// _WAVEFORMATEX_, byte-packed, with 32-bit unsigned long fields. Whichever header comes first
+// defines it, in the same form, and the other one reuses that definition.
+#ifndef _WAVEFORMATEX_
+#define _WAVEFORMATEX_
+#pragma pack(push, 1)
+typedef struct tWAVEFORMATEX {
+    uint16_t wFormatTag;           // format tag (not read)
+    uint16_t nChannels;            // channels of the input stream: 1 (mono) or 2 (stereo)
+    unsigned long nSamplesPerSec;  // sample rate in Hz
+    unsigned long nAvgBytesPerSec; // not read
+    uint16_t nBlockAlign;          // not read
+    uint16_t wBitsPerSample;       // not read
+    uint16_t cbSize;               // not read
+} WAVEFORMATEX, *PWAVEFORMATEX, *NPWAVEFORMATEX, *LPWAVEFORMATEX;
+#pragma pack(pop)
+#endif
+#else
 struct tWAVEFORMATEX {
     uint16_t wFormatTag;      // format tag (not read)
     uint16_t nChannels;       // channels of the input stream: 1 (mono) or 2 (stereo)
@@ -35,6 +54,7 @@ struct tWAVEFORMATEX {
     uint16_t wBitsPerSample;  // not read
     uint16_t cbSize;          // not read
 };
+#endif
 
 // Sound buffer record: one float buffer per channel, all of nSamples samples.
 // The record owns the buffers its Channels point to: they are allocated with new float[] and freed

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Halvane needs to build and test, and only those that are missing.
 # Usage: scripts/install-deps.sh [package...]   (no arguments: the project's build and test set)
+#        scripts/install-deps.sh --windows      (the Windows cross build and Wine)
 # Quiet and offline when everything is already installed.
 set -euo pipefail
 
@@ -14,7 +15,16 @@ DEFAULT_PACKAGES=(
     clang clang-format
 )
 
-if [ "$#" -gt 0 ]; then
+# Cross-compiling for Windows and running the result under Wine (make windows, make windows-test);
+# the cross build compiles GoogleTest from libgtest-dev's sources.
+WINDOWS_PACKAGES=(
+    cmake ninja-build libgtest-dev
+    g++-mingw-w64-x86-64-posix wine64
+)
+
+if [ "${1:-}" = "--windows" ]; then
+    packages=("${WINDOWS_PACKAGES[@]}")
+elif [ "$#" -gt 0 ]; then
     packages=("$@")
 else
     packages=("${DEFAULT_PACKAGES[@]}")
