@@ -171,6 +171,9 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
     s.reverb = !a.noReverb;
     s.reverbWet = a.reverbWet;
     s.reverbDry = a.reverbDry;
+    // Below 0 the reverb's loop gain passes 1 and the tail grows without end.
+    if (a.absorb < 0.0f || a.absorb > 1.0f)
+        throw UsageError{"--absorb must be from 0 to 1"};
     s.absorb = a.absorb;
     s.hfDecay = a.hfDecay;
     s.cornerCrossfeed = a.cornerCrossfeed;
@@ -277,27 +280,21 @@ private:
 
 // Runs the tasks on `jobs` threads, each with its own effect object and files.
 void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<InputStream*>& demoInputs) {
-    std::vector<std::unique_ptr<SoundFileInput>> inputs(tasks.size());
-    std::vector<std::string> openErrors(tasks.size());
+    // A first look at every input sizes the progress bar; each worker opens its input again when
+    // it starts, so a large batch never holds more files open than it has workers.
     int64_t totalFrames = 0;
     double totalSeconds = 0;
     for (size_t i = 0; i < tasks.size(); ++i) {
-        if (i < demoInputs.size() && demoInputs[i]) {
-            totalFrames += demoInputs[i]->frames();
-            totalSeconds += static_cast<double>(demoInputs[i]->frames()) / demoInputs[i]->sampleRate();
+        const bool demo = i < demoInputs.size() && demoInputs[i];
+        SoundFileInput probe;
+        std::string ignored;
+        InputStream* in = demo ? demoInputs[i] : (probe.Open(tasks[i].input, ignored) ? &probe : nullptr);
+        if (!in || in->frames() <= 0)
             continue;
-        }
-        inputs[i] = std::make_unique<SoundFileInput>();
-        if (!inputs[i]->Open(tasks[i].input, openErrors[i])) {
-            inputs[i].reset();
-            continue;
-        }
-        if (inputs[i]->frames() > 0) {
-            const int64_t tail =
-                static_cast<int64_t>(std::llround(tasks[i].job.tailSeconds * inputs[i]->sampleRate()));
-            totalFrames += inputs[i]->frames() + tail;
-            totalSeconds += static_cast<double>(inputs[i]->frames() + tail) / inputs[i]->sampleRate();
-        }
+        const int64_t frames =
+            in->frames() + static_cast<int64_t>(std::llround(tasks[i].job.tailSeconds * in->sampleRate()));
+        totalFrames += frames;
+        totalSeconds += static_cast<double>(frames) / in->sampleRate();
     }
 
     std::atomic<int64_t> done{0};
@@ -309,12 +306,12 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
             if (i >= tasks.size())
                 return;
             Task& t = tasks[i];
-            InputStream* in = (i < demoInputs.size() && demoInputs[i]) ? demoInputs[i] : inputs[i].get();
-            if (!in)
-                t.error = openErrors[i];
-            else
-                t.ok = Render(*in, t.job, &done, t.error);
-            inputs[i].reset(); // close the input as soon as it is done
+            if (i < demoInputs.size() && demoInputs[i]) {
+                t.ok = Render(*demoInputs[i], t.job, &done, t.error);
+            } else {
+                SoundFileInput in;
+                t.ok = in.Open(t.input, t.error) && Render(in, t.job, &done, t.error);
+            }
             if (!t.ok)
                 Say("halvane: " + (t.input.empty() ? t.job.output : t.input) + ": " + t.error);
             finished.fetch_add(1);

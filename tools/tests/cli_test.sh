@@ -55,6 +55,7 @@ errors)
         says "--room"
     done
     expect 2 "NaN volume" -- "$H" render mono.wav o.wav --volume nan
+    expect 2 "absorption below 0" -- "$H" render mono.wav o.wav --absorb -0.1
     expect 2 "unknown layout" -- "$H" render mono.wav o.wav --layout 319
     expect 2 "LFE speaker volume" -- "$H" render mono.wav o.wav --speaker-volume LFE=0.5
     expect 2 "speaker not in the layout" -- "$H" render mono.wav o.wav --layout quad --speaker-volume FC=0.5
