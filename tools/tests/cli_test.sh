@@ -146,11 +146,16 @@ blocks)
         expect 0 "moving block $b" -- "$H" render -q stereo.wav "m$b.wav" --block "$b" --orbit 1,0.5 \
             --bits 16 --highpass 120 --remap FL=1 --speaker-volume BL=0.5 --tail 0.1
     done
+    printf '# seconds x y\n0 0.3 0.3\n0.6 2.7 0.3\n1 2.7 2.7\n' >path.txt
+    for b in 64 4096; do
+        expect 0 "path block $b" -- "$H" render -q stereo.wav "p$b.wav" --block "$b" --path path.txt
+    done
+    same p64.wav p4096.wav
     same s64.wav s4096.wav
     same s64.wav s1000.wav
     same m64.wav m4096.wav
     same m64.wav m1000.wav
-    cmp -s s64.wav m64.wav && bad "moving and still renders are the same" || ok
+    cmp -s s64.wav p64.wav && bad "moving and still renders are the same" || ok
     # Round trip: length, rate and channels survive; --tail adds its silence.
     [ "$(info -s s64.wav)" = "$(info -s stereo.wav)" ] && ok || bad "length changed"
     [ "$(info -r s64.wav)" = 48000 ] && [ "$(info -c s64.wav)" = 6 ] && ok || bad "rate or channels wrong"
