@@ -64,6 +64,7 @@ void CSurrReverbEffect::CreateCores(tWAVEFORMATEX* monoFormat) {
 }
 
 void CSurrReverbEffect::DeleteCores() {
+    m_Lockstep.Release(); // what it held belongs to these cores
     for (CSurrReverbFdnEffect*& core : m_pFdn) {
         delete core;
         core = nullptr;
@@ -138,6 +139,8 @@ void CSurrReverbEffect::UpdateParams() {
         core->SetWet(m_fWet);
         core->SetRoomSize(m_fRoomSize); // rebuilds the lines only when the clamped size changes
     }
+    // Sized here, on the parameter path, so that blocks do not allocate.
+    m_Lockstep.Reserve(m_pFdn, std::min(m_nSpeakers, MAX_CHANNELS));
 }
 
 void CSurrReverbEffect::UpdateRoomSize(float width, float depth) {
@@ -187,14 +190,18 @@ int CSurrReverbEffect::Process(_SOUNDDATAEX_* data) {
 
 void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n) {
     const int channels = static_cast<int>(std::min(data->Channels.size(), m_CoreOut.Channels.size()));
-    for (int i = 0; i < channels && i < MAX_CHANNELS; ++i) {
-        CSurrReverbFdnEffect* core = m_pFdn[i];
-        if (!core)
-            continue;
-        float* samples = data->Channels[i] + offset;
-        core->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples, nullptr});
-        std::memcpy(m_CoreOut.Channels[i], samples, sizeof(float) * n);
+    const int count = std::min(channels, MAX_CHANNELS);
+    float* samples[MAX_CHANNELS] = {};
+    for (int i = 0; i < count; ++i)
+        samples[i] = data->Channels[i] + offset;
+    if (!m_Lockstep.Process(m_pFdn, samples, count, n)) {
+        for (int i = 0; i < count; ++i)
+            if (m_pFdn[i])
+                m_pFdn[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});
     }
+    for (int i = 0; i < count; ++i)
+        if (m_pFdn[i])
+            std::memcpy(m_CoreOut.Channels[i], samples[i], sizeof(float) * n);
 
     // Layouts 3 and 271 have no back-left and back-right speakers.
     if (!m_bProcessAdvance || m_nSpeakersConfig == 3 || m_nSpeakersConfig == 271)

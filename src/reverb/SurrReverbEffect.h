@@ -2,6 +2,7 @@
 #define HALVANE_REVERB_SURRREVERBEFFECT_H
 
 #include "Halvane.h"
+#include "reverb/SurrReverbLockstep.h"
 
 class CSurrReverbFdnEffect;
 class CSurrEffectDelayEx;
@@ -20,6 +21,10 @@ public:
     void UpdateParams() override;              // hands the levels and room size to every core
     int Process(_SOUNDDATAEX_* data) override;
     virtual void UpdateRoomSize(float width, float depth);
+    // While the node processes, its lockstep engine holds the cores' line samples (positions and
+    // low-pass states stay live in the cores). SyncCores puts the samples back into the cores, for
+    // anyone who reads or runs a core directly; the next block takes them over again.
+    void SyncCores() { m_Lockstep.HandBack(m_pFdn); }
 
     void SetRevDry(float level);
     void SetRevWet(float level);
@@ -47,6 +52,9 @@ private:
     // One-channel scratch record (4096 samples) that carries a corner's core output through a
     // cross-feed delay node; built by Initialize so that blocks never allocate.
     _SOUNDDATAEX_ m_CrossBlock;
+    // Runs the cores side by side in SIMD lanes when they are in step (they are built together,
+    // share their levels and always process the same blocks).
+    CSurrReverbLockstep m_Lockstep;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "reverb/SurrReverbFdnEffect.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "dsp/nsp.h"
@@ -173,6 +174,7 @@ CSurrReverbFdnEffect::~CSurrReverbFdnEffect() {
 void CSurrReverbFdnEffect::Free() {
     FreeBank(m_LeftBank);
     FreeBank(m_RightBank);
+    m_nLineSetId = 0;
 }
 
 void CSurrReverbFdnEffect::SetRoomSize(float metres) {
@@ -190,6 +192,8 @@ void CSurrReverbFdnEffect::SetRoomSize(float metres) {
 }
 
 void CSurrReverbFdnEffect::AllocateLines() {
+    static std::atomic<uint64_t> s_nextLineSetId{1};
+    m_nLineSetId = s_nextLineSetId.fetch_add(1, std::memory_order_relaxed);
     const float f = static_cast<float>(m_fRoomSize / FDN_REFERENCE_ROOM);
     for (int k = 0; k < LINES; ++k) {
         // Half the scaled length, rounded down, doubled plus one: every line is odd.

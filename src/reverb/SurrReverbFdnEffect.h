@@ -50,6 +50,9 @@ public:
     float m_fWet = 0.0f;
     float m_fDry = 0.0f;
     float m_fHFDecay = 0.0f;
+    // Identifies the current set of lines: a new value each time they are built, 0 without lines.
+    // Lets the reverb node's lockstep engine tell whether the lines it holds are still these.
+    uint64_t m_nLineSetId = 0;
 
 private:
     void AllocateLines();

@@ -1,0 +1,371 @@
+#include "reverb/SurrReverbLockstep.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "reverb/SurrReverbFdnEffect.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
+namespace {
+
+constexpr int LOCKSTEP_LINES = CSurrReverbFdnEffect::LINES;
+// The one-channel core's constants: Householder reflection and the mix output each line feeds.
+constexpr double LOCKSTEP_HOUSEHOLDER = -2.0 / 12.0;
+constexpr int LOCKSTEP_PERMUTATION[LOCKSTEP_LINES] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0};
+constexpr double WET_DIVISOR = 12.0;
+constexpr int32_t MAX_BLOCK = CSurrReverbFdnEffect::MAX_BLOCK;
+
+struct LockstepArgs {
+    float* const* line; // interleaved lines, at position 0
+    const int32_t* length;
+    int32_t* pos;
+    float* state; // low-pass states, interleaved
+    const float* in;
+    float* out;
+    int32_t n;
+    float gain, decay, scale, dry;
+};
+
+// Samples until the first line reaches its end; a line already at its end starts over at 0 (the
+// core's rule, so that positions handed back mean the same).
+inline int32_t SamplesUntilWrap(const int32_t* length, int32_t* pos) {
+    int32_t run = length[0];
+    for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+        const int32_t remaining = length[k] - pos[k];
+        if (remaining <= 0)
+            pos[k] = 0;
+        else if (remaining < run)
+            run = remaining;
+    }
+    return run;
+}
+
+using RunFn = void (*)(LockstepArgs&);
+
+#if defined(__GNUC__)
+// Vectors of W doubles and W floats; wider than the hardware they are split by the compiler.
+template <int W>
+struct Lanes;
+template <>
+struct Lanes<2> {
+    typedef double D __attribute__((vector_size(16)));
+    typedef float F __attribute__((vector_size(8)));
+};
+template <>
+struct Lanes<4> {
+    typedef double D __attribute__((vector_size(32)));
+    typedef float F __attribute__((vector_size(16)));
+};
+template <>
+struct Lanes<8> {
+    typedef double D __attribute__((vector_size(64)));
+    typedef float F __attribute__((vector_size(32)));
+};
+#endif
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define HALVANE_LOCKSTEP_X86 1
+#endif
+
+#if defined(__GNUC__)
+// Baseline build of the loop (SSE2 on x86-64).
+namespace base {
+#define LOCKSTEP_TARGET
+#define LOCKSTEP_WIDEN(VD, x) __builtin_convertvector(x, VD)
+#include "reverb/SurrReverbLockstepKernel.inc"
+#undef LOCKSTEP_WIDEN
+#undef LOCKSTEP_TARGET
+} // namespace base
+#endif
+
+#ifdef HALVANE_LOCKSTEP_X86
+namespace avx2 {
+#define LOCKSTEP_TARGET __attribute__((target("avx2")))
+#define LOCKSTEP_WIDEN(VD, x) __builtin_convertvector(x, VD)
+#include "reverb/SurrReverbLockstepKernel.inc"
+#undef LOCKSTEP_WIDEN
+#undef LOCKSTEP_TARGET
+} // namespace avx2
+namespace avx512 {
+// Eight floats widen in one instruction (the generic conversion splits them in halves).
+#define LOCKSTEP_TARGET __attribute__((target("avx512f")))
+#define LOCKSTEP_WIDEN(VD, x)                                                                                \
+    ({                                                                                                       \
+        VD widened_;                                                                                         \
+        if constexpr (sizeof(VD) == 64)                                                                      \
+            widened_ = (VD)_mm512_maskz_cvtps_pd(0xFF, (__m256)(x));                                         \
+        else                                                                                                 \
+            widened_ = __builtin_convertvector(x, VD);                                                       \
+        widened_;                                                                                            \
+    })
+#include "reverb/SurrReverbLockstepKernel.inc"
+#undef LOCKSTEP_WIDEN
+#undef LOCKSTEP_TARGET
+} // namespace avx512
+#endif
+
+// Entry points of one instruction set, by lane count (index 0: 2, 1: 4, 2: 8) and damping.
+struct RunTable {
+    RunFn plain[3];
+    RunFn damp[3];
+};
+
+CSurrReverbLockstep::Isa BestIsa() {
+#ifdef HALVANE_LOCKSTEP_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+        return CSurrReverbLockstep::Isa::Avx512;
+    if (__builtin_cpu_supports("avx2"))
+        return CSurrReverbLockstep::Isa::Avx2;
+#endif
+    return CSurrReverbLockstep::Isa::Sse2;
+}
+
+// Chosen once; an atomic, as several effects may start processing on several threads at once.
+std::atomic<int> g_Isa{static_cast<int>(CSurrReverbLockstep::Isa::Auto)};
+
+const RunTable* Table() {
+#if defined(__GNUC__)
+    static const RunTable base = {{base::Run2, base::Run4, base::Run8},
+                                  {base::Run2Damp, base::Run4Damp, base::Run8Damp}};
+#ifdef HALVANE_LOCKSTEP_X86
+    static const RunTable avx2 = {{avx2::Run2, avx2::Run4, avx2::Run8},
+                                  {avx2::Run2Damp, avx2::Run4Damp, avx2::Run8Damp}};
+    static const RunTable avx512 = {{avx512::Run2, avx512::Run4, avx512::Run8},
+                                    {avx512::Run2Damp, avx512::Run4Damp, avx512::Run8Damp}};
+    switch (CSurrReverbLockstep::ActiveIsa()) {
+    case CSurrReverbLockstep::Isa::Avx512:
+        return &avx512;
+    case CSurrReverbLockstep::Isa::Avx2:
+        return &avx2;
+    default:
+        return &base;
+    }
+#else
+    return &base;
+#endif
+#else
+    return nullptr; // no vector extensions: the cores run one by one
+#endif
+}
+
+int LanesFor(int count) {
+    return count <= 2 ? 2 : (count <= 4 ? 4 : 8);
+}
+
+int LaneIndex(int lanes) {
+    return lanes == 2 ? 0 : (lanes == 4 ? 1 : 2);
+}
+
+const FdnBank& Bank(const CSurrReverbFdnEffect* core) {
+    return core->m_LeftBank;
+}
+
+} // namespace
+
+CSurrReverbLockstep::Isa CSurrReverbLockstep::ActiveIsa() {
+    int isa = g_Isa.load(std::memory_order_relaxed);
+    if (isa == static_cast<int>(Isa::Auto)) {
+        isa = static_cast<int>(BestIsa());
+        g_Isa.store(isa, std::memory_order_relaxed);
+    }
+    return static_cast<Isa>(isa);
+}
+
+CSurrReverbLockstep::Isa CSurrReverbLockstep::Force(Isa isa) {
+    const Isa best = BestIsa();
+    if (isa == Isa::Auto || static_cast<int>(isa) <= static_cast<int>(best))
+        g_Isa.store(static_cast<int>(isa == Isa::Auto ? best : isa), std::memory_order_relaxed);
+    return ActiveIsa();
+}
+
+CSurrReverbLockstep::~CSurrReverbLockstep() {
+    Release();
+}
+
+void CSurrReverbLockstep::Release() {
+    ::operator delete[](m_pStorage, std::align_val_t(64));
+    m_pStorage = nullptr;
+    m_nCapacity = 0;
+    m_nCores = 0;
+    m_nLanes = 0;
+}
+
+// Same cores, same line sets: the ids change whenever a core rebuilds its lines.
+bool CSurrReverbLockstep::Holds(CSurrReverbFdnEffect* const* cores, int count) const {
+    if (m_nCores == 0 || count != m_nCores)
+        return false;
+    for (int c = 0; c < count; ++c)
+        if (!cores[c] || cores[c]->m_nLineSetId != m_nLineSetId[c])
+            return false;
+    return true;
+}
+
+// One-channel cores with lines of equal lengths and equal levels. Positions are compared only when
+// the engine takes the samples over; from then on they move together by construction.
+bool CSurrReverbLockstep::CanRun(CSurrReverbFdnEffect* const* cores, int count) const {
+    if (count < 2 || count > MAX_LANES || !Table())
+        return false;
+    const CSurrReverbFdnEffect* first = cores[0];
+    if (!first)
+        return false;
+    for (int c = 0; c < count; ++c) {
+        const CSurrReverbFdnEffect* core = cores[c];
+        if (!core || core->m_nChannels != 1 || !Bank(core).m_pLine[0] || core->m_nLineSetId == 0)
+            return false;
+        // Levels compared as stored (a NaN level runs the cores one by one).
+        if (!(core->m_fDry == first->m_fDry && core->m_fWet == first->m_fWet &&
+              core->m_fFeedbackGain == first->m_fFeedbackGain && core->m_fHFDecay == first->m_fHFDecay))
+            return false;
+        for (int k = 0; k < LOCKSTEP_LINES; ++k)
+            if (Bank(core).m_nLineLength[k] != Bank(first).m_nLineLength[k] || !Bank(core).m_pLine[k])
+                return false;
+    }
+    return true;
+}
+
+bool CSurrReverbLockstep::Allocate(int lanes, const int32_t* lengths) {
+    int64_t total = 0;
+    for (int k = 0; k < LOCKSTEP_LINES; ++k)
+        total += static_cast<int64_t>(lengths[k]) * lanes;
+    if (total > m_nCapacity) {
+        float* storage = static_cast<float*>(
+            ::operator new[](sizeof(float) * static_cast<size_t>(total), std::align_val_t(64), std::nothrow));
+        if (!storage)
+            return false;
+        Release();
+        m_pStorage = storage;
+        m_nCapacity = total;
+    }
+    m_nLanes = lanes;
+    float* p = m_pStorage;
+    for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+        m_pLine[k] = p;
+        m_nLength[k] = lengths[k];
+        p += static_cast<int64_t>(lengths[k]) * lanes;
+    }
+    return true;
+}
+
+void CSurrReverbLockstep::Reserve(CSurrReverbFdnEffect* const* cores, int count) {
+    if (Holds(cores, count) || !CanRun(cores, count))
+        return;
+    HandBack(cores);
+    Allocate(LanesFor(count), Bank(cores[0]).m_nLineLength);
+}
+
+bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
+    for (int c = 1; c < count; ++c)
+        for (int k = 0; k < LOCKSTEP_LINES; ++k)
+            if (Bank(cores[c]).m_nLinePos[k] != Bank(cores[0]).m_nLinePos[k])
+                return false;
+    const int lanes = LanesFor(count);
+    if (!Allocate(lanes, Bank(cores[0]).m_nLineLength))
+        return false;
+    for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+        const int32_t length = m_nLength[k];
+        float* dst = m_pLine[k];
+        std::fill(dst, dst + static_cast<int64_t>(length) * lanes, 0.0f);
+        for (int c = 0; c < count; ++c) {
+            const float* src = Bank(cores[c]).m_pLine[k];
+            for (int32_t p = 0; p < length; ++p)
+                dst[static_cast<int64_t>(p) * lanes + c] = src[p];
+        }
+        m_nPos[k] = Bank(cores[0]).m_nLinePos[k];
+        std::fill(m_fState + k * lanes, m_fState + (k + 1) * lanes, 0.0f);
+        for (int c = 0; c < count; ++c)
+            m_fState[k * lanes + c] = Bank(cores[c]).m_fLowpassState[k];
+    }
+    for (int c = 0; c < count; ++c)
+        m_nLineSetId[c] = cores[c]->m_nLineSetId;
+    // Lanes without a core carry silence.
+    std::fill(m_In, m_In + PIECE * MAX_LANES, 0.0f);
+    m_nCores = count;
+    return true;
+}
+
+void CSurrReverbLockstep::HandBack(CSurrReverbFdnEffect* const* cores) {
+    const int lanes = m_nLanes;
+    for (int c = 0; c < m_nCores; ++c) {
+        // A core rebuilt (or replaced) since the engine took its samples over keeps its new lines.
+        CSurrReverbFdnEffect* core = cores[c];
+        if (!core || core->m_nLineSetId != m_nLineSetId[c])
+            continue;
+        FdnBank& bank = core->m_LeftBank;
+        for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+            const float* src = m_pLine[k];
+            for (int32_t p = 0; p < m_nLength[k]; ++p)
+                bank.m_pLine[k][p] = src[static_cast<int64_t>(p) * lanes + c];
+            bank.m_nLinePos[k] = m_nPos[k];
+            bank.m_fLowpassState[k] = m_fState[k * lanes + c];
+        }
+    }
+    m_nCores = 0;
+}
+
+// Positions and low-pass states live in the cores as well, so reading them never needs HandBack.
+void CSurrReverbLockstep::WriteBackCounters(CSurrReverbFdnEffect* const* cores) const {
+    for (int c = 0; c < m_nCores; ++c) {
+        FdnBank& bank = cores[c]->m_LeftBank;
+        for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+            bank.m_nLinePos[k] = m_nPos[k];
+            bank.m_fLowpassState[k] = m_fState[k * m_nLanes + c];
+        }
+    }
+}
+
+bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* const* channels, int count,
+                                  int32_t n) {
+    if (n <= 0 || n > MAX_BLOCK)
+        return false;
+    if (!CanRun(cores, count)) {
+        HandBack(cores);
+        return false;
+    }
+    if (!Holds(cores, count)) {
+        HandBack(cores);
+        if (!Adopt(cores, count))
+            return false;
+    }
+
+    const CSurrReverbFdnEffect* first = cores[0];
+    const RunTable* table = Table();
+    // Damping is on only for a positive coefficient (NaN included in "off"), as in the core.
+    const RunFn run =
+        first->m_fHFDecay > 0.0f ? table->damp[LaneIndex(m_nLanes)] : table->plain[LaneIndex(m_nLanes)];
+    LockstepArgs args{m_pLine,
+                      m_nLength,
+                      m_nPos,
+                      m_fState,
+                      m_In,
+                      m_Out,
+                      0,
+                      first->m_fFeedbackGain,
+                      first->m_fHFDecay,
+                      static_cast<float>(first->m_fWet / WET_DIVISOR),
+                      first->m_fDry};
+    const int lanes = m_nLanes;
+    for (int32_t done = 0; done < n; done += PIECE) {
+        const int32_t len = std::min<int32_t>(n - done, PIECE);
+        for (int c = 0; c < count; ++c) {
+            const float* src = channels[c] + done;
+            for (int32_t i = 0; i < len; ++i)
+                m_In[i * lanes + c] = src[i];
+        }
+        args.n = len;
+        run(args);
+        for (int c = 0; c < count; ++c) {
+            float* dst = channels[c] + done;
+            for (int32_t i = 0; i < len; ++i)
+                dst[i] = m_Out[i * lanes + c];
+        }
+    }
+    WriteBackCounters(cores);
+    return true;
+}

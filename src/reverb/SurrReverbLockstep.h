@@ -1,0 +1,75 @@
+#ifndef HALVANE_REVERB_SURRREVERBLOCKSTEP_H
+#define HALVANE_REVERB_SURRREVERBLOCKSTEP_H
+
+#include <cstdint>
+
+class CSurrReverbFdnEffect;
+
+// Runs the one-channel cores of a reverb node in lockstep, one core per SIMD lane: the cores share
+// their line lengths, positions and levels, so one pass over the twelve lines serves every channel.
+// The lines are kept interleaved by channel (sample p of channel c at p * lanes + c) so that a lane
+// vector is one load.
+//
+// Ownership: while the engine runs, it holds the line samples; the cores' own line buffers are
+// stale. Positions and low-pass states are written back to the cores after every block, so those
+// fields stay live. HandBack copies the line samples back (the node does that before it runs any
+// core on its own); Adopt takes them over again. Every sample is bit-identical to running the
+// cores one after another.
+class CSurrReverbLockstep {
+public:
+    static constexpr int MAX_LANES = 8;
+    // Instruction sets the lockstep loop is built for; Auto takes the best the processor has.
+    enum class Isa { Auto, Sse2, Avx2, Avx512 };
+
+    CSurrReverbLockstep() = default;
+    ~CSurrReverbLockstep();
+    CSurrReverbLockstep(const CSurrReverbLockstep&) = delete; // owns its lines
+    CSurrReverbLockstep& operator=(const CSurrReverbLockstep&) = delete;
+
+    // `cores` is always the node's whole core array (MAX_LANES entries or more, null for none).
+    //
+    // Processes n samples (n <= 4096) of `count` channels in place through cores[0..count-1].
+    // Returns false, with nothing processed and the samples handed back, when the cores cannot
+    // run in lockstep (fewer than two or more than MAX_LANES, different lengths, positions or
+    // levels, no lines yet); the caller then runs the cores one by one.
+    bool Process(CSurrReverbFdnEffect* const* cores, float* const* channels, int count, int32_t n);
+    // Copies the held line samples, positions and low-pass states back into the cores they came
+    // from (cores rebuilt since keep their new lines) and lets go of them.
+    void HandBack(CSurrReverbFdnEffect* const* cores);
+    // Sizes the interleaved lines for the cores' current lengths, so that Process does not
+    // allocate on the next block. Line samples the engine holds for these very cores are kept.
+    void Reserve(CSurrReverbFdnEffect* const* cores, int count);
+    // Forgets any held state (the cores it belonged to are gone) and frees the lines.
+    void Release();
+    // True while the engine holds the line samples of the cores.
+    bool HoldsState() const { return m_nCores > 0; }
+
+    // Instruction set Process uses; Force picks one for tests (a set the processor lacks is
+    // refused and the current one returned).
+    static Isa ActiveIsa();
+    static Isa Force(Isa isa);
+
+private:
+    bool CanRun(CSurrReverbFdnEffect* const* cores, int count) const;
+    bool Holds(CSurrReverbFdnEffect* const* cores, int count) const;
+    bool Adopt(CSurrReverbFdnEffect* const* cores, int count);
+    bool Allocate(int lanes, const int32_t* lengths);
+    void WriteBackCounters(CSurrReverbFdnEffect* const* cores) const;
+
+    // Interleaved lines: one aligned block, line k starting at m_pLine[k].
+    float* m_pStorage = nullptr;
+    int64_t m_nCapacity = 0; // floats in m_pStorage
+    float* m_pLine[12] = {};
+    int32_t m_nLength[12] = {};
+    int32_t m_nPos[12] = {};
+    float m_fState[12 * MAX_LANES] = {}; // low-pass state of mix output j, lane c at j * lanes + c
+    int m_nLanes = 0;                    // vector width: 2, 4 or 8
+    int m_nCores = 0;                    // cores whose line samples are held; 0: none
+    uint64_t m_nLineSetId[MAX_LANES] = {};
+    // Lane-interleaved input and output of one piece of the block.
+    static constexpr int PIECE = 256;
+    alignas(64) float m_In[PIECE * MAX_LANES] = {};
+    alignas(64) float m_Out[PIECE * MAX_LANES] = {};
+};
+
+#endif
