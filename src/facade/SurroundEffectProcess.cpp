@@ -5,6 +5,7 @@
 #include "Halvane.h"
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
+#include "dsp/FlushDenormals.h"
 #include "dsp/nsp.h"
 #include "nodes/SurrEffectDecompMono.h"
 
@@ -20,6 +21,7 @@ void CopySamples(const float* src, float* dst, int n) {
 
 int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
     CriticalSectionGuard lock(m_cs);
+    ScopedFlushDenormals flush; // decaying tails stay fast; the caller's mode comes back
     const int inputs = static_cast<int>(data->Channels.size());
     // Nothing that cannot be pulled reaches the graph: the kernels refuse empty blocks outright.
     if (inputs < 1 || inputs > 2 || data->nSamples <= 0 || !m_bInitialized)
@@ -84,6 +86,7 @@ int CSurroundEffect::GetOutputChannels() const {
 int CSurroundEffect::ProcessPlanar(const float* const* ppInput, int nInputChannels, float* const* ppOutput,
                                    int nOutputChannels, int nSamples) {
     CriticalSectionGuard lock(m_cs);
+    ScopedFlushDenormals flush; // decaying tails stay fast; the caller's mode comes back
     return ProcessPlanarLocked(ppInput, nInputChannels, ppOutput, nOutputChannels, nSamples);
 }
 
