@@ -5,7 +5,7 @@
 #include "Halvane.h"
 
 namespace {
-static_assert(sizeof(CRITICAL_SECTION) <= 64, "lock storage too small");
+static_assert(sizeof(CRITICAL_SECTION) <= 64 && alignof(CRITICAL_SECTION) <= 16, "lock storage too small");
 CRITICAL_SECTION* AsSection(unsigned char* storage) {
     return std::launder(reinterpret_cast<CRITICAL_SECTION*>(storage));
 }
