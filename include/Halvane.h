@@ -182,10 +182,12 @@ public:
     ~CSurroundEffect() override;             // Free, then drops the lock
 
     // Builds the graph for a 1- or 2-channel format; any other channel count only sets m_nSpeakers.
+    // A sample rate outside 1..768000 Hz is refused: nothing changes, an earlier graph stays.
     void Initialize(tWAVEFORMATEX* format) override;
     // Turns a record of 1 or 2 channels into one channel per speaker of the layout, in the layout's
-    // channel order. Returns 1 on success, 0 when refused (wrong channel count, nSamples <= 0, no
-    // graph) with the record untouched. nReserved and nUser come back as the caller left them.
+    // channel order. Returns 1 on success, 0 when refused (a channel count other than the one given
+    // to Initialize, nSamples <= 0, no graph) with the record untouched. nReserved and nUser come
+    // back as the caller left them.
     int Process(_SOUNDDATAEX_* data) override;
     // Pulls the input node set with SetInput (if any), then Process.
     int GetBuffer(_SOUNDDATAEX_* data) override;

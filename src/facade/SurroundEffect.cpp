@@ -18,6 +18,9 @@ using namespace halvane;
 
 namespace {
 
+// Highest sample rate a graph is built for, in Hz.
+constexpr uint32_t MAX_SAMPLE_RATE = 768000;
+
 // Puts the caller's channel count back into the format on every way out of Initialize, including
 // an out-of-memory exception while a node is created.
 class FormatChannelsRestorer {
@@ -117,6 +120,10 @@ void CSurroundEffect::Free() {
 
 void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
     CriticalSectionGuard lock(m_cs);
+    // A rate no audio stream has is refused before anything changes: the reverb lines grow with
+    // the rate, and a rate beyond the int32 range would size them negative.
+    if (format->nSamplesPerSec < 1 || format->nSamplesPerSec > MAX_SAMPLE_RATE)
+        return;
     CSurrBaseEffect::Initialize(format);
     const int inputs = format->nChannels;
     if (inputs != 1 && inputs != 2) {

@@ -23,8 +23,9 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
     CriticalSectionGuard lock(m_cs);
     ScopedFlushDenormals flush; // decaying tails stay fast; the caller's mode comes back
     const int inputs = static_cast<int>(data->Channels.size());
-    // Nothing that cannot be pulled reaches the graph: the kernels refuse empty blocks outright.
-    if (inputs < 1 || inputs > 2 || data->nSamples <= 0 || !m_bInitialized)
+    // Nothing that cannot be pulled reaches the graph: the kernels refuse empty blocks outright,
+    // and the decomposition node reads exactly the channels its graph was built for.
+    if (inputs < 1 || inputs > 2 || data->nSamples <= 0 || !m_bInitialized || inputs != m_nGraphInputs)
         return 0;
     const int32_t reserved = data->nReserved;
     const uint32_t user = data->nUser;
@@ -37,8 +38,11 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
         return result;
     }
 
+    // The output record is sized from the first block's result: the graph's channel count, which
+    // differs from m_nSpeakers when a layout was stored without being applied to the graph or a
+    // format of another channel count was given to Initialize since the graph was built.
     _SOUNDDATAEX_ output;
-    output.Allocate(m_nSpeakers, total);
+    bool sized = false;
     _SOUNDDATAEX_ block;
     try {
         for (int start = 0; start < total; start += MAX_BLOCK) {
@@ -47,11 +51,11 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
             for (int j = 0; j < inputs; ++j)
                 CopySamples(data->Channels[j] + start, block.Channels[j], n);
             m_pOutput->GetBuffer(&block);
-            // The result holds the channels the graph produced, which differ from m_nSpeakers
-            // when a layout was stored without being applied to the graph.
             const int produced = static_cast<int>(block.Channels.size());
-            if (produced != static_cast<int>(output.Channels.size()))
+            if (!sized || produced != static_cast<int>(output.Channels.size())) {
                 output.Allocate(produced, total);
+                sized = true;
+            }
             for (int k = 0; k < produced; ++k)
                 CopySamples(block.Channels[k], output.Channels[k] + start, n);
             block.Release();

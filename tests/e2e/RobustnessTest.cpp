@@ -1,0 +1,267 @@
+// Whatever a host passes in, the effect neither crashes nor hands back a malformed record: odd
+// parameter values pass through as defined arithmetic, odd records and formats are refused.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <set>
+
+#include "E2eSupport.h"
+#include "Halvane.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr int RATE = 48000;
+constexpr int LAYOUT_CODES[] = {3, 51, 63, 255, 271, 1595, 1599};
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float INF = std::numeric_limits<float>::infinity();
+
+int g_messages = 0;
+void CountMessage(const char*, const char*, unsigned) {
+    ++g_messages;
+}
+
+// Hands the host record to Process and checks what comes back: 1 with one distinct buffer per
+// graph output channel of the original length, or 0 with the record as it was.
+int ProcessAndCheck(CSurroundEffect& effect, int inputs, int samples) {
+    _SOUNDDATAEX_ record;
+    record.Allocate(inputs, samples);
+    for (float* buffer : record.Channels)
+        for (int i = 0; i < samples; ++i)
+            buffer[i] = static_cast<float>((i * 7919) % 201 - 100) / 100.0f;
+    const std::vector<float*> before = record.Channels;
+    const int result = effect.Process(&record);
+    EXPECT_EQ(record.nSamples, samples);
+    if (result == 1) {
+        EXPECT_EQ(static_cast<int>(record.Channels.size()), effect.GetOutputChannels());
+    } else {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(record.Channels, before);
+    }
+    const std::set<float*> distinct(record.Channels.begin(), record.Channels.end());
+    EXPECT_EQ(distinct.size(), record.Channels.size()) << "a buffer held twice";
+    record.Release();
+    return result;
+}
+
+int PlanarAndCheck(CSurroundEffect& effect, int inputs, int samples) {
+    Channels in = Noise(inputs, static_cast<size_t>(samples), 3);
+    Channels out(12, std::vector<float>(static_cast<size_t>(samples), 5.0f));
+    std::vector<const float*> inPtrs;
+    for (const auto& channel : in)
+        inPtrs.push_back(channel.data());
+    std::vector<float*> outPtrs;
+    for (auto& channel : out)
+        outPtrs.push_back(channel.data());
+    const int result = effect.ProcessPlanar(inPtrs.data(), inputs, outPtrs.data(), 12, samples);
+    if (result == 1) {
+        for (size_t k = static_cast<size_t>(effect.GetOutputChannels()); k < out.size(); ++k)
+            EXPECT_EQ(out[k], std::vector<float>(static_cast<size_t>(samples), 0.0f)) << k;
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(Robustness, RecordWithAnotherChannelCountThanTheGraphIsRefused) {
+    // A mono graph used to append speaker channels behind a stereo record's second buffer, and a
+    // stereo graph read a second buffer that a mono record does not have.
+    for (int graphInputs : {1, 2}) {
+        CSurroundEffect effect;
+        tWAVEFORMATEX format = Format(graphInputs, RATE);
+        effect.Initialize(&format);
+        const int other = 3 - graphInputs;
+        for (int samples : {1, 100, 4096, 4097, 9000}) {
+            SCOPED_TRACE(testing::Message() << graphInputs << " input graph, " << samples << " samples");
+            EXPECT_EQ(ProcessAndCheck(effect, other, samples), 0);
+            EXPECT_EQ(ProcessAndCheck(effect, graphInputs, samples), 1);
+            EXPECT_EQ(PlanarAndCheck(effect, other, samples), 0);
+        }
+    }
+}
+
+TEST(Robustness, SampleRateOutsideTheStreamRangeIsRefused) {
+    const Channels input = Noise(2, 5000, 11);
+    CSurroundEffect reference;
+    tWAVEFORMATEX format = Format(2, RATE);
+    reference.Initialize(&format);
+    const Channels expected = ProcessOnce(reference, input);
+
+    for (uint32_t rate : {0u, 768001u, 0x7fffffffu, 0x80000000u, 0xffffffffu}) {
+        SCOPED_TRACE(rate);
+        CSurroundEffect fresh;
+        tWAVEFORMATEX odd = Format(2, 0);
+        odd.nSamplesPerSec = rate;
+        fresh.Initialize(&odd);
+        EXPECT_EQ(fresh.GetOutputChannels(), 0) << "no graph built";
+        EXPECT_EQ(ProcessAndCheck(fresh, 2, 64), 0);
+
+        // A running graph stays as it was and keeps its state.
+        CSurroundEffect running;
+        running.Initialize(&format);
+        running.Initialize(&odd);
+        EXPECT_EQ(odd.nChannels, 2);
+        EXPECT_EQ(ProcessOnce(running, input), expected);
+    }
+    // The ends of the range build a graph.
+    for (uint32_t rate : {1u, 768000u}) {
+        for (int code : LAYOUT_CODES) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, layout " << code);
+            CSurroundEffect effect;
+            effect.SetSpeakersConfig(code, false);
+            effect.SetProcessAdvance(true);
+            effect.SetLowPass(true);
+            effect.SetMoveOff(false);
+            tWAVEFORMATEX edge = Format(2, 0);
+            edge.nSamplesPerSec = rate;
+            effect.Initialize(&edge);
+            EXPECT_EQ(ProcessAndCheck(effect, 2, 5000), 1);
+            EXPECT_EQ(PlanarAndCheck(effect, 2, 300), 1);
+        }
+    }
+}
+
+TEST(Robustness, LongRecordsFollowTheGraphNotTheStoredChannelCount) {
+    // Formats of 0 or 65535 channels, or a layout stored without applying it, leave the facade's
+    // speaker count unlike the graph's; the long path sizes its result from the graph, without
+    // first allocating a full-length buffer per stored speaker.
+    const std::vector<std::function<void(CSurroundEffect&)>> detours = {
+        [](CSurroundEffect& e) {
+            tWAVEFORMATEX f = Format(0, RATE);
+            e.Initialize(&f);
+        },
+        [](CSurroundEffect& e) {
+            tWAVEFORMATEX f = Format(65535, RATE);
+            e.Initialize(&f);
+        },
+        [](CSurroundEffect& e) { e.SetSpeakersConfig(1599, false); },
+        [](CSurroundEffect& e) { e.SetSpeakersConfig(3, false); },
+    };
+    for (size_t d = 0; d < detours.size(); ++d) {
+        SCOPED_TRACE(d);
+        CSurroundEffect effect;
+        tWAVEFORMATEX format = Format(2, RATE);
+        effect.Initialize(&format);
+        detours[d](effect);
+        EXPECT_EQ(effect.GetOutputChannels(), 6);
+        for (int samples : {100, 4097, 20000})
+            EXPECT_EQ(ProcessAndCheck(effect, 2, samples), 1);
+        EXPECT_EQ(PlanarAndCheck(effect, 2, 9000), 1);
+    }
+}
+
+TEST(Robustness, OddParameterValuesKeepEveryRecordWellFormed) {
+    const HalvaneMessageHandler previous = HalvaneSetMessageHandler(&CountMessage);
+    // Each case: values no host should send, but may. They pass through as arithmetic (NaN and
+    // infinite samples are allowed results) and must never reach the kernels with a bad count,
+    // overrun a table or convert a non-finite value to an integer.
+    const std::vector<std::function<void(CSurroundEffect&)>> cases = {
+        [](CSurroundEffect& e) { e.SetRoomSize(0.0f, 0.0f, true); },
+        [](CSurroundEffect& e) { e.SetRoomSize(NaN, NaN, true); },
+        [](CSurroundEffect& e) { e.SetRoomSize(INF, -INF, true); },
+        [](CSurroundEffect& e) { e.SetRoomSize(-3.0f, -4.0f, true); },
+        [](CSurroundEffect& e) { e.SetRoomSize(1e30f, 1e30f, true); },
+        [](CSurroundEffect& e) { e.SetRoomSize(1e-30f, 1e-30f, true); },
+        [](CSurroundEffect& e) { e.SetRoomSize(0.0f, 0.0f, false); }, // reaches the next Initialize
+        [](CSurroundEffect& e) { e.SetSoundPos(NaN, INF, true); },
+        [](CSurroundEffect& e) { e.SetSoundPos(1e30f, -1e30f, true); },
+        [](CSurroundEffect& e) { e.SetSoundPos(-1e30f, 1e30f, false); },
+        [](CSurroundEffect& e) { e.SetLFEMaxFreq(0, true); },
+        [](CSurroundEffect& e) { e.SetLFEMaxFreq(-100, true); },
+        [](CSurroundEffect& e) { e.SetLFEMaxFreq(RATE / 2, true); },
+        [](CSurroundEffect& e) { e.SetLFEMaxFreq(INT_MAX, true); },
+        [](CSurroundEffect& e) { e.SetLFEMaxFreq(INT_MIN, true); },
+        [](CSurroundEffect& e) {
+            e.SetLowPass(true);
+            e.SetLowPassFreq(RATE / 2);
+        },
+        [](CSurroundEffect& e) {
+            e.SetLowPass(true);
+            e.SetLowPassFreq(INT_MIN);
+        },
+        [](CSurroundEffect& e) {
+            e.SetMoveOff(false);
+            e.SetLowPass(true);
+            e.SetLowPassFreq(0);
+        },
+        [](CSurroundEffect& e) {
+            e.SetVolume(NaN, true);
+            e.SetLFEVolume(INF, true);
+            e.SetDryOutVolume(NaN);
+        },
+        [](CSurroundEffect& e) {
+            e.SetRevAbsorb(-1.0f);
+            e.SetRevWet(1e30f);
+            e.SetRevDry(-INF);
+        },
+        [](CSurroundEffect& e) {
+            e.SetRevAbsorb(NaN);
+            e.SetRevHFDecay(NaN);
+            e.SetProcessAdvance(true);
+        },
+        [](CSurroundEffect& e) {
+            e.SetRevHFDecay(2.0f);
+            e.SetProcessAdvance(true);
+            e.SetRoomSize(1e30f, 1e30f, true); // cross-feed delays far beyond any history
+        },
+        [](CSurroundEffect& e) {
+            for (int speaker : {INT_MIN, -1, 0, 9, 10, 11, 2048, INT_MAX, int{HALVANE_SR}})
+                e.SetVolumeChannel(speaker, NaN);
+        },
+        [](CSurroundEffect& e) {
+            for (int channel : {INT_MIN, -1, 0, 7, 9, 10, INT_MAX})
+                for (int speaker : {INT_MIN, 0, 1, 8, 1024, INT_MAX})
+                    e.SetSpeakerToChannel(speaker, channel);
+            e.SetInverse(true);
+        },
+        [](CSurroundEffect& e) { e.SetSpeakersConfig(INT_MIN, true); },
+        [](CSurroundEffect& e) {
+            tWAVEFORMATEX none = Format(0, RATE);
+            e.Initialize(&none);
+            e.SetSpeakersConfig(12345, true);
+            e.SetRoomSize(0.0f, 0.0f, true);
+        },
+    };
+    for (int code : LAYOUT_CODES) {
+        for (int inputs : {1, 2}) {
+            for (size_t c = 0; c < cases.size(); ++c) {
+                SCOPED_TRACE(testing::Message()
+                             << "layout " << code << ", " << inputs << " input(s), case " << c);
+                CSurroundEffect effect;
+                effect.SetSpeakersConfig(code, false);
+                cases[c](effect); // before the graph: stored for Initialize
+                tWAVEFORMATEX format = Format(inputs, RATE);
+                effect.Initialize(&format);
+                cases[c](effect); // on the running graph
+                ASSERT_GT(effect.GetOutputChannels(), 0);
+                EXPECT_EQ(ProcessAndCheck(effect, inputs, 700), 1);
+                EXPECT_EQ(ProcessAndCheck(effect, inputs, 4100), 1);
+                EXPECT_EQ(PlanarAndCheck(effect, inputs, 4100), 1);
+            }
+        }
+    }
+    HalvaneSetMessageHandler(previous);
+    EXPECT_GT(g_messages, 0) << "unsupported codes were reported";
+}
+
+TEST(Robustness, CopiesAndAssignmentsNeverShareABuffer) {
+    CSurroundEffect a;
+    tWAVEFORMATEX format = Format(2, RATE);
+    a.Initialize(&format);
+    CSurroundEffect b(a);
+    EXPECT_EQ(b.GetOutputChannels(), 0) << "a copy has no graph of its own yet";
+    b.Initialize(&format);
+    CSurroundEffect c;
+    c = a;
+    c = c;
+    c.Initialize(&format);
+    a = b; // drops a's graph
+    EXPECT_EQ(ProcessAndCheck(a, 2, 5000), 0);
+    a.Initialize(&format);
+    for (CSurroundEffect* effect : {&a, &b, &c})
+        EXPECT_EQ(ProcessAndCheck(*effect, 2, 5000), 1);
+}
