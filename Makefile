@@ -64,6 +64,9 @@ bench: build
 	@found=0; for b in $(BUILD)/bench/*; do \
 		if [ -f "$$b" ] && [ -x "$$b" ]; then found=1; echo "== $$b"; "$$b" || exit 1; fi; \
 	done; [ $$found -eq 1 ] || echo "bench: no benchmarks built"
+	@if command -v sox >/dev/null && command -v ffmpeg >/dev/null && [ -x $(BUILD)/tools/halvane ]; then \
+		echo "== bench/compare-peers.sh"; HALVANE=$(BUILD)/tools/halvane bench/compare-peers.sh; \
+	else echo "bench: sox, ffmpeg or the halvane tool missing; peer comparison skipped"; fi
 
 install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)

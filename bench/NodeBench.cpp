@@ -19,6 +19,7 @@
 #include "nodes/SurrMovingOffEffect.h"
 #include "nodes/SurrVolumeEffect.h"
 #include "reverb/SurrReverbEffect.h"
+#include "reverb/SurrReverbLockstep.h"
 
 namespace {
 
@@ -274,5 +275,43 @@ BENCHMARK(BM_NodeReverb)
     ->Args({64, 1})
     ->Args({4096, 1})
     ->MinTime(0.2);
+
+} // namespace
+
+namespace {
+
+// The reverb node's lockstep loop built for each instruction set (1: SSE2, 2: AVX2, 3: AVX-512),
+// on layouts 63 (six channels) and 1599 (eight), 4096-sample blocks, no cross-feed. A set the
+// processor lacks is skipped.
+void BM_NodeReverbIsa(benchmark::State& state) {
+    using Isa = CSurrReverbLockstep::Isa;
+    const Isa isa = static_cast<Isa>(state.range(0));
+    if (CSurrReverbLockstep::Force(isa) != isa) {
+        CSurrReverbLockstep::Force(Isa::Auto);
+        state.SkipWithError("instruction set not available");
+        return;
+    }
+    const int code = static_cast<int>(state.range(1));
+    CSurrReverbEffect node;
+    node.SetSpeakersConfig(code);
+    tWAVEFORMATEX f = Format(1);
+    node.Initialize(&f);
+    const int n = 4096;
+    const std::vector<float> input = Noise(n, 11);
+    _SOUNDDATAEX_ block;
+    block.Allocate(node.m_nSpeakers, n);
+    for (auto _ : state) {
+        for (float* channel : block.Channels)
+            std::copy(input.begin(), input.end(), channel);
+        node.Process(&block);
+        benchmark::DoNotOptimize(block.Channels[0]);
+    }
+    block.Release();
+    CSurrReverbLockstep::Force(Isa::Auto);
+    state.SetItemsProcessed(state.iterations() * n);
+    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * n / 48000.0,
+                                                      benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_NodeReverbIsa)->ArgNames({"isa", "layout"})->ArgsProduct({{1, 2, 3}, {63, 1599}})->MinTime(0.2);
 
 } // namespace

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Renders one 60-second 48 kHz stereo file to 5.1 with `halvane render` and with the closest tools
+# from the distribution (sox: remix to six channels plus reverb on each; ffmpeg: the surround upmix
+# filter), several runs each, interleaved so that a change in machine load hits every tool alike.
+# Prints the median wall-clock and CPU (user + system) time of each tool and its ratio to halvane's.
+#
+#   bench/compare-peers.sh [RUNS]        (default 5; HALVANE=path/to/halvane to pick a binary)
+set -euo pipefail
+
+RUNS=${1:-5}
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+HALVANE=${HALVANE:-$ROOT/build/tools/halvane}
+for tool in sox ffmpeg "$HALVANE"; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "compare-peers: $tool not found (build halvane with 'make build'; sox and ffmpeg come from the distribution)" >&2
+        exit 1
+    fi
+done
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+IN=$WORK/in.wav
+sox -n -r 48000 -c 2 -b 16 "$IN" synth 60 pinknoise pinknoise vol 0.5
+
+run_halvane() { "$HALVANE" render "$IN" "$WORK/halvane.wav" --layout 5.1 -f -q; }
+run_sox() { sox -V1 "$IN" -e floating-point -b 32 "$WORK/sox.wav" remix 1 2 1,2 1,2 1 2 reverb; }
+run_ffmpeg() { ffmpeg -nostdin -v error -y -i "$IN" -af surround=chl_out=5.1 -c:a pcm_f32le "$WORK/ffmpeg.wav"; }
+TOOLS=(halvane sox ffmpeg)
+
+# One timed run: appends "wall cpu" to the tool's list.
+declare -A WALL CPU
+time_one() {
+    local name=$1 out
+    out=$( { TIMEFORMAT='%R %U %S'; time "run_$name" >/dev/null 2>&1; } 2>&1 )
+    read -r wall user sys <<<"$out"
+    WALL[$name]+="$wall "
+    CPU[$name]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') "
+}
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+for tool in "${TOOLS[@]}"; do "run_$tool" >/dev/null 2>&1; done # warm the caches once
+for ((r = 1; r <= RUNS; r++)); do
+    for tool in "${TOOLS[@]}"; do time_one "$tool"; done
+done
+
+printf '60 s of 48 kHz stereo to 5.1, median of %d runs\n' "$RUNS"
+printf '%-8s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
+HW=$(echo "${WALL[halvane]}" | median)
+HC=$(echo "${CPU[halvane]}" | median)
+for tool in "${TOOLS[@]}"; do
+    w=$(echo "${WALL[$tool]}" | median)
+    c=$(echo "${CPU[$tool]}" | median)
+    awk -v t="$tool" -v w="$w" -v c="$c" -v hw="$HW" -v hc="$HC" \
+        'BEGIN { printf "%-8s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w, w / hw, c / hc }'
+done
+echo "(ratios: the tool's time over halvane's; above 1 means halvane is faster)"
