@@ -42,6 +42,17 @@ constexpr CrossGroup CROSS_GROUPS[4] = {
 // -6 dB = 10^(-6/20) for a neighbouring corner, -12 dB = 10^(-12/20) for the opposite one.
 constexpr float CROSS_GAIN[3] = {0.501187f, 0.251189f, 0.501187f};
 
+// Samples a cross-feed history holds: a delay plus a block, as in the delay node.
+constexpr int32_t HISTORY = CSurrEffectDelayEx::HISTORY;
+
+// dest += float(src * gain), sample by sample: the product is rounded to float before the sum.
+void AddScaled(const float* src, float gain, float* dest, int32_t n) {
+    for (int32_t j = 0; j < n; ++j) {
+        const float scaled = src[j] * gain;
+        dest[j] = dest[j] + scaled;
+    }
+}
+
 // Travel time in milliseconds over a distance in metres.
 float TravelTimeMs(float metres) {
     return static_cast<float>(metres * 1000.0 / static_cast<double>(SPEED_OF_SOUND));
@@ -93,7 +104,9 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     for (auto& group : m_pCrossDelay)
         for (CSurrEffectDelayEx* delay : group)
             delay->Initialize(&mono);
-    m_CrossBlock.Allocate(1, BLOCK);
+    m_CornerHistory.assign(4 * static_cast<size_t>(HISTORY), 0.0f);
+    for (int32_t& oldest : m_nCornerOldest)
+        oldest = 0;
 
     m_bInitialized = true;
     UpdateParams();
@@ -110,7 +123,7 @@ void CSurrReverbEffect::Free() {
         }
     }
     m_CoreOut.Release();
-    m_CrossBlock.Release();
+    m_CornerHistory = std::vector<float>();
 }
 
 void CSurrReverbEffect::SetSpeakersConfig(int code) {
@@ -206,11 +219,21 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
     // Layouts 3 and 271 have no back-left and back-right speakers.
     if (!m_bProcessAdvance || m_nSpeakersConfig == 3 || m_nSpeakersConfig == 271)
         return;
-    if (m_CrossBlock.Channels.empty())
+    if (m_CornerHistory.empty())
         return; // not initialized
     for (int bit : CORNER_BIT)
         if (m_ChannelMap[bit] >= channels)
             return;
+    // Each corner's core output joins its history first, so that a delay shorter than the block
+    // reads samples of this very block.
+    for (int q = 0; q < 4; ++q) {
+        const float* in = m_CoreOut.Channels[m_ChannelMap[CORNER_BIT[q]]];
+        float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
+        const int32_t head = std::min(n, HISTORY - m_nCornerOldest[q]);
+        std::memcpy(ring + m_nCornerOldest[q], in, sizeof(float) * head);
+        std::memcpy(ring, in + head, sizeof(float) * (n - head));
+        m_nCornerOldest[q] = (m_nCornerOldest[q] + n) % HISTORY;
+    }
     for (int g = 0; g < 4; ++g)
         CrossFeed(g, data, offset, n);
 }
@@ -218,16 +241,17 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
 void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n) {
     const CrossGroup& cross = CROSS_GROUPS[group];
     float* dest = data->Channels[m_ChannelMap[CORNER_BIT[cross.dest]]] + offset;
-    float* scratch = m_CrossBlock.Channels[0];
-    m_CrossBlock.nSamples = n;
-    // Sources come from m_CoreOut, so no group hears what an earlier group added. The destination
-    // receives source 0, then 1, then 2.
+    // Sources come from the corners' histories of core output, so no group hears what an earlier
+    // group added. The destination receives source 0, then 1, then 2, each delayed sample scaled
+    // and then added. A delay below 0 or reaching past the oldest sample is clamped to the nearest
+    // one that the history holds, as the delay node does.
     for (int i = 0; i < 3; ++i) {
-        const float* source = m_CoreOut.Channels[m_ChannelMap[CORNER_BIT[cross.source[i]]]];
-        std::memcpy(scratch, source, sizeof(float) * n);
-        m_pCrossDelay[group][i]->Process(&m_CrossBlock);
-        nspsbMpy1(CROSS_GAIN[i], scratch, n);
-        nspsbAdd2(scratch, dest, n);
+        const int q = cross.source[i];
+        const float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
+        const int32_t d = std::clamp(m_pCrossDelay[group][i]->m_nDelaySamples, 0, HISTORY - n);
+        const int32_t readAt = (m_nCornerOldest[q] - n - d + 2 * HISTORY) % HISTORY;
+        const int32_t first = std::min(n, HISTORY - readAt);
+        AddScaled(ring + readAt, CROSS_GAIN[i], dest, first);
+        AddScaled(ring, CROSS_GAIN[i], dest + first, n - first);
     }
-    m_CrossBlock.nSamples = BLOCK;
 }

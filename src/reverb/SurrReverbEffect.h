@@ -1,6 +1,8 @@
 #ifndef HALVANE_REVERB_SURRREVERBEFFECT_H
 #define HALVANE_REVERB_SURRREVERBEFFECT_H
 
+#include <vector>
+
 #include "Halvane.h"
 #include "reverb/SurrReverbLockstep.h"
 
@@ -49,9 +51,12 @@ private:
     void ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n);
     void CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n);
 
-    // One-channel scratch record (4096 samples) that carries a corner's core output through a
-    // cross-feed delay node; built by Initialize so that blocks never allocate.
-    _SOUNDDATAEX_ m_CrossBlock;
+    // The cross-feed reads each corner's delayed core output from one history per corner (the
+    // three paths leaving a corner delay the same signal); the twelve delay nodes hold the travel
+    // times, in whole samples, and are not run. Same ring rule as the delay node: HISTORY samples,
+    // oldest at m_nCornerOldest. Built by Initialize so that blocks never allocate.
+    std::vector<float> m_CornerHistory; // 4 x HISTORY
+    int32_t m_nCornerOldest[4] = {};
     // Runs the cores side by side in SIMD lanes when they are in step (they are built together,
     // share their levels and always process the same blocks).
     CSurrReverbLockstep m_Lockstep;

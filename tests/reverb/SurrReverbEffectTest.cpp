@@ -107,7 +107,7 @@ TEST(SurrReverbEffect, CornerImpulseReachesTheOtherCorners) {
 // Eight channels with cross-feed against stand-alone cores and a plain delay-and-add model.
 TEST(SurrReverbEffect, MatchesCoresPlusCrossFeedModel) {
     const NodeSetup s{1599, 4.0f, 6.0f, 0.3f, 1.84f, 0.14f, 0.42f, true, 48000};
-    const int total = 20000;
+    const int total = 150000; // the cross-feed histories (60000 samples) wrap twice
     const Channels in = Noise(8, total, 11);
 
     Channels core = in;
