@@ -232,7 +232,9 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
         const int32_t head = std::min(n, HISTORY - m_nCornerOldest[q]);
         std::memcpy(ring + m_nCornerOldest[q], in, sizeof(float) * head);
         std::memcpy(ring, in + head, sizeof(float) * (n - head));
-        m_nCornerOldest[q] = (m_nCornerOldest[q] + n) % HISTORY;
+        m_nCornerOldest[q] += n;
+        if (m_nCornerOldest[q] >= HISTORY) // n <= HISTORY: one turn at most
+            m_nCornerOldest[q] -= HISTORY;
     }
     for (int g = 0; g < 4; ++g)
         CrossFeed(g, data, offset, n);
@@ -249,7 +251,10 @@ void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset
         const int q = cross.source[i];
         const float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
         const int32_t d = std::clamp(m_pCrossDelay[group][i]->m_nDelaySamples, 0, HISTORY - n);
-        const int32_t readAt = (m_nCornerOldest[q] - n - d + 2 * HISTORY) % HISTORY;
+        // n + d <= HISTORY, so the start lies less than one turn back.
+        int32_t readAt = m_nCornerOldest[q] - n - d;
+        if (readAt < 0)
+            readAt += HISTORY;
         const int32_t first = std::min(n, HISTORY - readAt);
         AddScaled(ring + readAt, CROSS_GAIN[i], dest, first);
         AddScaled(ring, CROSS_GAIN[i], dest + first, n - first);

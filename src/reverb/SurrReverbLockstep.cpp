@@ -25,7 +25,7 @@ struct LockstepArgs {
     float* const* line; // interleaved lines, at position 0
     const int32_t* length;
     int32_t* pos;
-    float* state; // low-pass states, interleaved
+    double* state; // low-pass states (float values), interleaved
     const float* in;
     float* out;
     int32_t n;
@@ -207,6 +207,19 @@ bool CSurrReverbLockstep::Holds(CSurrReverbFdnEffect* const* cores, int count) c
     return true;
 }
 
+// One-channel cores with equal levels (compared as stored: a NaN level runs the cores one by one).
+bool CSurrReverbLockstep::LevelsAgree(CSurrReverbFdnEffect* const* cores, int count) {
+    const CSurrReverbFdnEffect* first = cores[0];
+    for (int c = 0; c < count; ++c) {
+        const CSurrReverbFdnEffect* core = cores[c];
+        if (core->m_nChannels != 1 ||
+            !(core->m_fDry == first->m_fDry && core->m_fWet == first->m_fWet &&
+              core->m_fFeedbackGain == first->m_fFeedbackGain && core->m_fHFDecay == first->m_fHFDecay))
+            return false;
+    }
+    return true;
+}
+
 // One-channel cores with lines of equal lengths and equal levels. Positions are compared only when
 // the engine takes the samples over; from then on they move together by construction.
 bool CSurrReverbLockstep::CanRun(CSurrReverbFdnEffect* const* cores, int count) const {
@@ -217,17 +230,13 @@ bool CSurrReverbLockstep::CanRun(CSurrReverbFdnEffect* const* cores, int count) 
         return false;
     for (int c = 0; c < count; ++c) {
         const CSurrReverbFdnEffect* core = cores[c];
-        if (!core || core->m_nChannels != 1 || !Bank(core).m_pLine[0] || core->m_nLineSetId == 0)
-            return false;
-        // Levels compared as stored (a NaN level runs the cores one by one).
-        if (!(core->m_fDry == first->m_fDry && core->m_fWet == first->m_fWet &&
-              core->m_fFeedbackGain == first->m_fFeedbackGain && core->m_fHFDecay == first->m_fHFDecay))
+        if (!core || !Bank(core).m_pLine[0] || core->m_nLineSetId == 0)
             return false;
         for (int k = 0; k < LOCKSTEP_LINES; ++k)
             if (Bank(core).m_nLineLength[k] != Bank(first).m_nLineLength[k] || !Bank(core).m_pLine[k])
                 return false;
     }
-    return true;
+    return LevelsAgree(cores, count);
 }
 
 bool CSurrReverbLockstep::Allocate(int lanes, const int32_t* lengths) {
@@ -278,9 +287,9 @@ bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
                 dst[static_cast<int64_t>(p) * lanes + c] = src[p];
         }
         m_nPos[k] = Bank(cores[0]).m_nLinePos[k];
-        std::fill(m_fState + k * lanes, m_fState + (k + 1) * lanes, 0.0f);
+        std::fill(m_dState + k * lanes, m_dState + (k + 1) * lanes, 0.0);
         for (int c = 0; c < count; ++c)
-            m_fState[k * lanes + c] = Bank(cores[c]).m_fLowpassState[k];
+            m_dState[k * lanes + c] = Bank(cores[c]).m_fLowpassState[k];
     }
     for (int c = 0; c < count; ++c)
         m_nLineSetId[c] = cores[c]->m_nLineSetId;
@@ -303,7 +312,7 @@ void CSurrReverbLockstep::HandBack(CSurrReverbFdnEffect* const* cores) {
             for (int32_t p = 0; p < m_nLength[k]; ++p)
                 bank.m_pLine[k][p] = src[static_cast<int64_t>(p) * lanes + c];
             bank.m_nLinePos[k] = m_nPos[k];
-            bank.m_fLowpassState[k] = m_fState[k * lanes + c];
+            bank.m_fLowpassState[k] = static_cast<float>(m_dState[k * lanes + c]);
         }
     }
     m_nCores = 0;
@@ -315,7 +324,7 @@ void CSurrReverbLockstep::WriteBackCounters(CSurrReverbFdnEffect* const* cores) 
         FdnBank& bank = cores[c]->m_LeftBank;
         for (int k = 0; k < LOCKSTEP_LINES; ++k) {
             bank.m_nLinePos[k] = m_nPos[k];
-            bank.m_fLowpassState[k] = m_fState[k * m_nLanes + c];
+            bank.m_fLowpassState[k] = static_cast<float>(m_dState[k * m_nLanes + c]);
         }
     }
 }
@@ -324,14 +333,17 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
                                   int32_t n) {
     if (n <= 0 || n > MAX_BLOCK)
         return false;
-    if (!CanRun(cores, count)) {
-        HandBack(cores);
-        return false;
-    }
-    if (!Holds(cores, count)) {
-        HandBack(cores);
-        if (!Adopt(cores, count))
+    // Steady state: the same line sets as last block, so only the levels need comparing.
+    if (!Holds(cores, count) || !LevelsAgree(cores, count)) {
+        if (!CanRun(cores, count)) {
+            HandBack(cores);
             return false;
+        }
+        if (!Holds(cores, count)) {
+            HandBack(cores);
+            if (!Adopt(cores, count))
+                return false;
+        }
     }
 
     const CSurrReverbFdnEffect* first = cores[0];
@@ -342,7 +354,7 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
     LockstepArgs args{m_pLine,
                       m_nLength,
                       m_nPos,
-                      m_fState,
+                      m_dState,
                       m_In,
                       m_Out,
                       0,

@@ -51,6 +51,7 @@ public:
 
 private:
     bool CanRun(CSurrReverbFdnEffect* const* cores, int count) const;
+    static bool LevelsAgree(CSurrReverbFdnEffect* const* cores, int count);
     bool Holds(CSurrReverbFdnEffect* const* cores, int count) const;
     bool Adopt(CSurrReverbFdnEffect* const* cores, int count);
     bool Allocate(int lanes, const int32_t* lengths);
@@ -62,9 +63,11 @@ private:
     float* m_pLine[12] = {};
     int32_t m_nLength[12] = {};
     int32_t m_nPos[12] = {};
-    float m_fState[12 * MAX_LANES] = {}; // low-pass state of mix output j, lane c at j * lanes + c
-    int m_nLanes = 0;                    // vector width: 2, 4 or 8
-    int m_nCores = 0;                    // cores whose line samples are held; 0: none
+    // Low-pass state of mix output j, lane c at j * lanes + c: float values, held widened so that the
+    // loop loads them as they are.
+    double m_dState[12 * MAX_LANES] = {};
+    int m_nLanes = 0; // vector width: 2, 4 or 8
+    int m_nCores = 0; // cores whose line samples are held; 0: none
     uint64_t m_nLineSetId[MAX_LANES] = {};
     // Lane-interleaved input and output of one piece of the block.
     static constexpr int PIECE = 256;
