@@ -1,0 +1,364 @@
+// The plugin module as a host loads it: dlopen, lv2_descriptor, instantiate, connect, activate, run.
+// Checks run() with any frame count, aliased buffers and non-finite input, and counts the global
+// allocation functions around thousands of cycles.
+#include <gtest/gtest.h>
+#include <lv2/core/lv2.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Lv2Table.h"
+
+using namespace halvane_lv2;
+
+// ---- Counting allocation functions (operator new family and, outside sanitizers, malloc) ----
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
+#define HALVANE_TEST_COUNT_MALLOC 0
+#else
+#define HALVANE_TEST_COUNT_MALLOC 1
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void __libc_free(void*);
+}
+#endif
+
+namespace {
+
+thread_local bool t_counting = false;
+thread_local long t_calls = 0;
+
+void Count() {
+    if (t_counting)
+        ++t_calls;
+}
+
+void* RawAllocate(std::size_t size) {
+#if HALVANE_TEST_COUNT_MALLOC
+    return __libc_malloc(size ? size : 1);
+#else
+    return std::malloc(size ? size : 1);
+#endif
+}
+
+void RawRelease(void* p) {
+#if HALVANE_TEST_COUNT_MALLOC
+    __libc_free(p);
+#else
+    std::free(p);
+#endif
+}
+
+void* Allocate(std::size_t size) {
+    Count();
+    if (void* p = RawAllocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
+    Count();
+    void* p = nullptr;
+    const std::size_t a = std::max(sizeof(void*), static_cast<std::size_t>(alignment));
+    if (posix_memalign(&p, a, size ? size : 1) != 0)
+        throw std::bad_alloc();
+    return p;
+}
+
+void Release(void* p) {
+    if (p)
+        Count();
+    RawRelease(p);
+}
+
+// Allocation and release calls of this thread while `work` runs.
+template <typename Work>
+long CallsDuring(Work&& work) {
+    t_calls = 0;
+    t_counting = true;
+    work();
+    t_counting = false;
+    return t_calls;
+}
+
+} // namespace
+
+void* operator new(std::size_t n) {
+    return Allocate(n);
+}
+void* operator new[](std::size_t n) {
+    return Allocate(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return RawAllocate(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return RawAllocate(n);
+}
+void* operator new(std::size_t n, std::align_val_t a) {
+    return AllocateAligned(n, a);
+}
+void* operator new[](std::size_t n, std::align_val_t a) {
+    return AllocateAligned(n, a);
+}
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+void operator delete[](void* p) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    Release(p);
+}
+
+#if HALVANE_TEST_COUNT_MALLOC
+extern "C" {
+void* malloc(std::size_t size) {
+    Count();
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) {
+    Count();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, std::size_t size) {
+    Count();
+    return __libc_realloc(p, size);
+}
+void free(void* p) {
+    if (p)
+        Count();
+    __libc_free(p);
+}
+}
+#endif
+
+// ---- A minimal host ----
+
+namespace {
+
+const char* ModulePath() {
+    return HALVANE_LV2_MODULE;
+}
+
+const LV2_Descriptor* Descriptor(int index) {
+    static void* module = dlopen(ModulePath(), RTLD_NOW | RTLD_LOCAL);
+    if (!module)
+        return nullptr;
+    auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(module, "lv2_descriptor"));
+    return entry ? entry(static_cast<uint32_t>(index)) : nullptr;
+}
+
+// One instance with every port connected to storage of its own; audio buffers hold `frames`.
+struct Instance {
+    const LV2_Descriptor* descriptor;
+    LV2_Handle handle = nullptr;
+    Variant variant;
+    PortInfo ports[MAX_PORTS];
+    int portCount;
+    std::vector<std::vector<float>> in, out;
+    float controls[MAX_PORTS];
+
+    Instance(int index, size_t frames, double rate = 48000.0)
+        : descriptor(Descriptor(index)), variant(VariantOf(index)), portCount(PortsOf(variant, ports)),
+          in(variant.inputs, std::vector<float>(frames)),
+          out(variant.layout->channels, std::vector<float>(frames)) {
+        if (!descriptor)
+            return;
+        handle = descriptor->instantiate(descriptor, rate, "/nowhere/", nullptr);
+        for (int i = 0; i < portCount; ++i) {
+            const PortInfo& port = ports[i];
+            if (port.role == PortRole::Control)
+                controls[i] = CONTROLS[port.which].def;
+            else if (port.role == PortRole::SpeakerVolume)
+                controls[i] = 1.0f;
+        }
+        ConnectAll(0);
+        descriptor->activate(handle);
+    }
+    ~Instance() {
+        if (handle) {
+            descriptor->deactivate(handle);
+            descriptor->cleanup(handle);
+        }
+    }
+
+    // Connects the audio ports `offset` frames into the buffers.
+    void ConnectAll(size_t offset) {
+        for (int i = 0; i < portCount; ++i) {
+            const PortInfo& port = ports[i];
+            void* data = &controls[i];
+            if (port.role == PortRole::AudioIn)
+                data = in[port.which].data() + offset;
+            else if (port.role == PortRole::AudioOut)
+                data = out[port.which].data() + offset;
+            descriptor->connect_port(handle, static_cast<uint32_t>(i), data);
+        }
+    }
+
+    float& Control(const char* symbol) {
+        for (int i = 0; i < portCount; ++i)
+            if (ports[i].role == PortRole::Control &&
+                std::strcmp(CONTROLS[ports[i].which].symbol, symbol) == 0)
+                return controls[i];
+        static float none;
+        ADD_FAILURE() << "no control " << symbol;
+        return none;
+    }
+
+    // Runs the whole buffer in cycles of the given lengths, repeated.
+    void RunInCycles(const std::vector<size_t>& cycles) {
+        size_t done = 0;
+        for (size_t k = 0; done < in[0].size(); ++k) {
+            const size_t n = std::min(cycles[k % cycles.size()], in[0].size() - done);
+            ConnectAll(done);
+            descriptor->run(handle, static_cast<uint32_t>(n));
+            done += n;
+        }
+    }
+};
+
+void FillNoise(Instance& instance, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
+    for (auto& channel : instance.in)
+        for (float& s : channel)
+            s = dist(rng);
+}
+
+} // namespace
+
+TEST(Lv2Plugin, EveryDescriptorInstantiatesWithoutHostFeatures) {
+    ASSERT_NE(Descriptor(0), nullptr) << dlerror();
+    for (int i = 0; i < PLUGIN_COUNT; ++i) {
+        const LV2_Descriptor* d = Descriptor(i);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->URI, UriOf(VariantOf(i)));
+        Instance instance(i, 64);
+        EXPECT_NE(instance.handle, nullptr) << d->URI;
+        EXPECT_EQ(d->extension_data("urn:anything"), nullptr);
+    }
+    EXPECT_EQ(Descriptor(PLUGIN_COUNT), nullptr);
+
+    // The module's allocations reach this program's counters: building a graph allocates.
+    EXPECT_GT(CallsDuring([] { Instance instance(2, 64); }), 20);
+}
+
+TEST(Lv2Plugin, AnyCycleLengthAndAliasedBuffersGiveTheSameSamples) {
+    for (int index : {2, 6, 9}) { // 5.1, 7.1 (stereo in), 5.1 (mono in)
+        SCOPED_TRACE(UriOf(VariantOf(index)));
+        const size_t frames = 12000;
+        Instance whole(index, frames), small(index, frames), aliased(index, frames);
+        for (Instance* instance : {&whole, &small, &aliased}) {
+            FillNoise(*instance, 5);
+            instance->Control("corner_crossfeed") = 1.0f;
+            instance->Control("highpass") = 1.0f;
+        }
+        whole.RunInCycles({frames});
+        small.RunInCycles({1, 0, 7, 31, 4095, 4096, 4097, 1, 600});
+        EXPECT_EQ(small.out, whole.out);
+
+        // In place: each input buffer is also an output buffer.
+        for (size_t c = 0; c < aliased.in.size(); ++c)
+            aliased.out[c] = aliased.in[c];
+        size_t done = 0;
+        for (size_t n : {1000u, 1u, 5000u, 6000u}) {
+            aliased.ConnectAll(done);
+            for (size_t c = 0; c < aliased.in.size(); ++c)
+                aliased.descriptor->connect_port(aliased.handle, static_cast<uint32_t>(c),
+                                                 aliased.out[c].data() + done);
+            aliased.descriptor->run(aliased.handle, static_cast<uint32_t>(n));
+            done += n;
+        }
+        EXPECT_EQ(aliased.out, whole.out);
+    }
+}
+
+TEST(Lv2Plugin, NonFiniteInputEntersAsSilenceAndControlsAreClamped) {
+    const size_t frames = 9000;
+    Instance bad(2, frames), clean(2, frames);
+    FillNoise(bad, 8);
+    FillNoise(clean, 8);
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity()};
+    for (size_t i = 0; i < 30; ++i) {
+        const size_t at = (i * 997) % frames;
+        bad.in[i % 2][at] = specials[i % 3];
+        clean.in[i % 2][at] = 0.0f;
+    }
+    bad.RunInCycles({256});
+    clean.RunInCycles({256});
+    EXPECT_EQ(bad.out, clean.out);
+    for (const auto& channel : bad.out)
+        for (float s : channel)
+            ASSERT_TRUE(std::isfinite(s));
+
+    // Values far outside the ranges reach the library as the range's ends.
+    Instance wild(2, 4096), edge(2, 4096);
+    FillNoise(wild, 3);
+    FillNoise(edge, 3);
+    wild.Control("room_width") = 1.0e9f;
+    wild.Control("source_x") = -5.0f;
+    wild.Control("absorb") = -1.0f;
+    wild.Control("lfe_cutoff") = std::numeric_limits<float>::quiet_NaN();
+    edge.Control("room_width") = 50.0f;
+    edge.Control("source_x") = 0.0f;
+    edge.Control("absorb") = 0.01f;
+    wild.RunInCycles({512});
+    edge.RunInCycles({512});
+    EXPECT_EQ(wild.out, edge.out);
+}
+
+TEST(Lv2Plugin, SteadyRunsAndLightControlChangesAllocateNothing) {
+    for (int index = 0; index < PLUGIN_COUNT; ++index) {
+        SCOPED_TRACE(UriOf(VariantOf(index)));
+        Instance instance(index, 9000);
+        FillNoise(instance, static_cast<unsigned>(index));
+        instance.Control("corner_crossfeed") = 1.0f;
+        instance.Control("highpass") = 1.0f;
+        const std::vector<size_t> cycles = {1, 0, 64, 128, 4096, 4097, 9000, 3};
+        for (size_t n : cycles) // the first cycle builds the graph for the changed controls
+            instance.descriptor->run(instance.handle, static_cast<uint32_t>(n));
+        const long calls = CallsDuring([&] {
+            for (int k = 0; k < 1500; ++k) {
+                if (k % 50 == 0) {
+                    instance.Control("volume") = 0.5f + 0.01f * (k % 7);
+                    instance.Control("source_x") = 0.5f + 0.1f * (k % 11);
+                    instance.Control("reverb_wet") = 1.0f + 0.1f * (k % 3);
+                    instance.Control("propagation_delay") = static_cast<float>(k % 2);
+                    instance.Control("invert_right") = static_cast<float>(k % 3 == 0);
+                }
+                instance.descriptor->run(instance.handle, static_cast<uint32_t>(cycles[k % 4]));
+            }
+            for (size_t n : cycles)
+                instance.descriptor->run(instance.handle, static_cast<uint32_t>(n));
+        });
+        EXPECT_EQ(calls, 0);
+    }
+}
