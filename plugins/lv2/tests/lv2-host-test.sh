@@ -52,7 +52,8 @@ install)
     need lv2ls lv2info lv2apply
     build=$2 libdir=$3 work=$4 wavtool=$5
     rm -rf "$work" && mkdir -p "$work"
-    cmake --install "$build" --prefix "$work/prefix" >"$work/install.log"
+    # Only the bundle: it must work without the rest of the installation beside it.
+    cmake -DCMAKE_INSTALL_PREFIX="$work/prefix" -P "$build/plugins/lv2/cmake_install.cmake" >"$work/install.log"
     lv2dir="$work/prefix/$libdir/lv2"
     [ -f "$lv2dir/halvane.lv2/manifest.ttl" ] || fail "no bundle in $lv2dir"
     export LV2_PATH="$lv2dir"
