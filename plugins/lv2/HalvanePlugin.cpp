@@ -1,9 +1,12 @@
 // The LV2 plugins of the bundle: one surround effect per instance, driven through the realtime entry.
 //
-// Everything that allocates happens in instantiate and activate. run() applies the controls that
-// changed since the last cycle, cleans the input into a scratch block and hands it to the library in
-// chunks of at most one graph block, so any frame count and aliased buffers work without allocation.
-// Only room size and filter frequency changes rebuild library state, and those may allocate.
+// Graphs are built in instantiate and activate. run() applies the controls that changed since the
+// last cycle, cleans the input into a scratch block and hands it to the library in chunks of at most
+// one graph block, so any frame count and aliased buffers work without allocation. Only room size and
+// filter frequency changes rebuild library state and allocate, and so does the first cycle after
+// activate when the host set its controls only after activating (the graph is built again then).
+// The library's only message (an unsupported layout) cannot arise with the fixed layouts here, so
+// the plugin leaves the process-wide message handler alone.
 #include <lv2/core/lv2.h>
 
 #include <algorithm>
