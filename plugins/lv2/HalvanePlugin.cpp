@@ -247,7 +247,8 @@ const LV2_Descriptor* DescriptorTable();
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*,
                        const LV2_Feature* const*) {
     const int index = static_cast<int>(descriptor - DescriptorTable());
-    if (index < 0 || index >= PLUGIN_COUNT || !(rate >= 1.0) || rate > 4.0e6)
+    // The library builds graphs for rates up to 768 kHz.
+    if (index < 0 || index >= PLUGIN_COUNT || !(rate >= 1.0) || rate > 768000.0)
         return nullptr;
     Plugin* p = new (std::nothrow) Plugin();
     if (!p)
