@@ -53,11 +53,6 @@ using RunFn = void (*)(LockstepArgs&);
 template <int W>
 struct Lanes;
 template <>
-struct Lanes<2> {
-    typedef double D __attribute__((vector_size(16)));
-    typedef float F __attribute__((vector_size(8)));
-};
-template <>
 struct Lanes<4> {
     typedef double D __attribute__((vector_size(32)));
     typedef float F __attribute__((vector_size(16)));
@@ -110,10 +105,11 @@ namespace avx512 {
 } // namespace avx512
 #endif
 
-// Entry points of one instruction set, by lane count (index 0: 2, 1: 4, 2: 8) and damping.
+// Entry points of one instruction set, by lane count (index 0: 4, 1: 8) and damping. Two cores
+// take four lanes too: vectors of two floats are no faster.
 struct RunTable {
-    RunFn plain[3];
-    RunFn damp[3];
+    RunFn plain[2];
+    RunFn damp[2];
 };
 
 CSurrReverbLockstep::Isa BestIsa() {
@@ -132,13 +128,10 @@ std::atomic<int> g_Isa{static_cast<int>(CSurrReverbLockstep::Isa::Auto)};
 
 const RunTable* Table() {
 #if defined(__GNUC__)
-    static const RunTable base = {{base::Run2, base::Run4, base::Run8},
-                                  {base::Run2Damp, base::Run4Damp, base::Run8Damp}};
+    static const RunTable base = {{base::Run4, base::Run8}, {base::Run4Damp, base::Run8Damp}};
 #ifdef HALVANE_LOCKSTEP_X86
-    static const RunTable avx2 = {{avx2::Run2, avx2::Run4, avx2::Run8},
-                                  {avx2::Run2Damp, avx2::Run4Damp, avx2::Run8Damp}};
-    static const RunTable avx512 = {{avx512::Run2, avx512::Run4, avx512::Run8},
-                                    {avx512::Run2Damp, avx512::Run4Damp, avx512::Run8Damp}};
+    static const RunTable avx2 = {{avx2::Run4, avx2::Run8}, {avx2::Run4Damp, avx2::Run8Damp}};
+    static const RunTable avx512 = {{avx512::Run4, avx512::Run8}, {avx512::Run4Damp, avx512::Run8Damp}};
     switch (CSurrReverbLockstep::ActiveIsa()) {
     case CSurrReverbLockstep::Isa::Avx512:
         return &avx512;
@@ -156,11 +149,11 @@ const RunTable* Table() {
 }
 
 int LanesFor(int count) {
-    return count <= 2 ? 2 : (count <= 4 ? 4 : 8);
+    return count <= 4 ? 4 : 8;
 }
 
 int LaneIndex(int lanes) {
-    return lanes == 2 ? 0 : (lanes == 4 ? 1 : 2);
+    return lanes == 4 ? 0 : 1;
 }
 
 const FdnBank& Bank(const CSurrReverbFdnEffect* core) {

@@ -66,7 +66,7 @@ private:
     // Low-pass state of mix output j, lane c at j * lanes + c: float values, held widened so that the
     // loop loads them as they are.
     double m_dState[12 * MAX_LANES] = {};
-    int m_nLanes = 0; // vector width: 2, 4 or 8
+    int m_nLanes = 0; // vector width: 4 or 8
     int m_nCores = 0; // cores whose line samples are held; 0: none
     uint64_t m_nLineSetId[MAX_LANES] = {};
     // Lane-interleaved input and output of one piece of the block.
