@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -56,6 +58,27 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A file cut short (an interrupted copy or download) still opens: libsndfile reads the audio that
+// is there and notes in its log that a chunk is shorter than its header says, as
+// "data : 768000 (should be 199920)". Only a chunk that claims more than the file holds counts; a
+// size of 0xFFFFFFFF is the "length unknown" of a WAV written to a pipe, not a promise.
+bool IsTruncated(SNDFILE* file) {
+    char log[16384] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    for (const char* at = std::strstr(log, "(should be "); at; at = std::strstr(at + 1, "(should be ")) {
+        const char* number = at;
+        while (number > log && number[-1] == ' ')
+            --number;
+        while (number > log && std::isdigit(static_cast<unsigned char>(number[-1])))
+            --number;
+        const long long claimed = std::strtoll(number, nullptr, 10);
+        const long long present = std::strtoll(at + std::strlen("(should be "), nullptr, 10);
+        if (claimed > present && claimed != 0xFFFFFFFFLL)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // ---- input ----
@@ -79,6 +102,10 @@ bool SoundFileInput::Open(const std::string& path, std::string& error) {
     m_file = sf_open(path.c_str(), SFM_READ, &info);
     if (!m_file) {
         error = std::string("cannot read input: ") + sf_strerror(nullptr);
+        return false;
+    }
+    if (IsTruncated(m_file)) {
+        error = "input is truncated: its header promises more audio than the file holds";
         return false;
     }
     m_channels = info.channels;
@@ -357,6 +384,13 @@ void InstallInterruptCleanup() {
             for (const std::string& f : TempFiles())
                 unlink(f.c_str());
         }
+        const std::string message = std::string("halvane: interrupted by ") +
+                                    (sig == SIGINT    ? "SIGINT"
+                                     : sig == SIGTERM ? "SIGTERM"
+                                                      : "SIGHUP") +
+                                    "; unfinished outputs removed\n";
+        const ssize_t written = write(STDERR_FILENO, message.data(), message.size());
+        (void)written;
         _exit(128 + sig);
     }).detach();
 }
