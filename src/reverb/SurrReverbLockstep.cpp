@@ -105,6 +105,58 @@ namespace avx512 {
 } // namespace avx512
 #endif
 
+#ifdef HALVANE_LOCKSTEP_X86
+// Eight rows of eight floats (row r at rows[r]) transposed into eight rows at out, out + 8, ...
+__attribute__((target("avx2"))) inline void Transpose8x8(const float* const* rows, float* const* out) {
+    const __m256 r0 = _mm256_loadu_ps(rows[0]), r1 = _mm256_loadu_ps(rows[1]);
+    const __m256 r2 = _mm256_loadu_ps(rows[2]), r3 = _mm256_loadu_ps(rows[3]);
+    const __m256 r4 = _mm256_loadu_ps(rows[4]), r5 = _mm256_loadu_ps(rows[5]);
+    const __m256 r6 = _mm256_loadu_ps(rows[6]), r7 = _mm256_loadu_ps(rows[7]);
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);
+    const __m256 t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5);
+    const __m256 t6 = _mm256_unpacklo_ps(r6, r7), t7 = _mm256_unpackhi_ps(r6, r7);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+    _mm256_storeu_ps(out[0], _mm256_permute2f128_ps(u0, u4, 0x20));
+    _mm256_storeu_ps(out[1], _mm256_permute2f128_ps(u1, u5, 0x20));
+    _mm256_storeu_ps(out[2], _mm256_permute2f128_ps(u2, u6, 0x20));
+    _mm256_storeu_ps(out[3], _mm256_permute2f128_ps(u3, u7, 0x20));
+    _mm256_storeu_ps(out[4], _mm256_permute2f128_ps(u0, u4, 0x31));
+    _mm256_storeu_ps(out[5], _mm256_permute2f128_ps(u1, u5, 0x31));
+    _mm256_storeu_ps(out[6], _mm256_permute2f128_ps(u2, u6, 0x31));
+    _mm256_storeu_ps(out[7], _mm256_permute2f128_ps(u3, u7, 0x31));
+}
+
+// in[i * 8 + c] = channel[c][i] for n samples (n a multiple of 8).
+__attribute__((target("avx2"))) void Interleave8(const float* const* channel, float* in, int32_t n) {
+    for (int32_t i = 0; i < n; i += 8) {
+        const float* rows[8];
+        float* out[8];
+        for (int r = 0; r < 8; ++r) {
+            rows[r] = channel[r] + i;
+            out[r] = in + (i + r) * 8;
+        }
+        Transpose8x8(rows, out);
+    }
+}
+
+// channel[c][i] = out[i * 8 + c] for n samples (n a multiple of 8).
+__attribute__((target("avx2"))) void Deinterleave8(const float* out, float* const* channel, int32_t n) {
+    for (int32_t i = 0; i < n; i += 8) {
+        const float* rows[8];
+        float* dst[8];
+        for (int r = 0; r < 8; ++r) {
+            rows[r] = out + (i + r) * 8;
+            dst[r] = channel[r] + i;
+        }
+        Transpose8x8(rows, dst);
+    }
+}
+#endif
+
 // Entry points of one instruction set, by lane count (index 0: 4, 1: 8) and damping. Two cores
 // take four lanes too: vectors of two floats are no faster.
 struct RunTable {
@@ -356,18 +408,43 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
                       static_cast<float>(first->m_fWet / WET_DIVISOR),
                       first->m_fDry};
     const int lanes = m_nLanes;
+#ifdef HALVANE_LOCKSTEP_X86
+    // Eight lanes on AVX2 and up: the lane interleaving goes eight samples at a time by 8 x 8
+    // transposes; lanes without a core read silence and write into a scratch row.
+    const bool transpose = lanes == 8 && ActiveIsa() != Isa::Sse2;
+#else
+    const bool transpose = false;
+#endif
     for (int32_t done = 0; done < n; done += PIECE) {
         const int32_t len = std::min<int32_t>(n - done, PIECE);
+        int32_t head = 0; // samples interleaved by the transposes
+#ifdef HALVANE_LOCKSTEP_X86
+        if (transpose) {
+            head = len & ~7;
+            const float* src[MAX_LANES];
+            for (int c = 0; c < MAX_LANES; ++c)
+                src[c] = c < count ? channels[c] + done : m_Silence;
+            Interleave8(src, m_In, head);
+        }
+#endif
         for (int c = 0; c < count; ++c) {
             const float* src = channels[c] + done;
-            for (int32_t i = 0; i < len; ++i)
+            for (int32_t i = head; i < len; ++i)
                 m_In[i * lanes + c] = src[i];
         }
         args.n = len;
         run(args);
+#ifdef HALVANE_LOCKSTEP_X86
+        if (transpose) {
+            float* dst[MAX_LANES];
+            for (int c = 0; c < MAX_LANES; ++c)
+                dst[c] = c < count ? channels[c] + done : m_Discard;
+            Deinterleave8(m_Out, dst, head);
+        }
+#endif
         for (int c = 0; c < count; ++c) {
             float* dst = channels[c] + done;
-            for (int32_t i = 0; i < len; ++i)
+            for (int32_t i = head; i < len; ++i)
                 dst[i] = m_Out[i * lanes + c];
         }
     }

@@ -73,6 +73,8 @@ private:
     static constexpr int PIECE = 256;
     alignas(64) float m_In[PIECE * MAX_LANES] = {};
     alignas(64) float m_Out[PIECE * MAX_LANES] = {};
+    float m_Silence[PIECE] = {}; // input of lanes without a core
+    float m_Discard[PIECE] = {}; // output of lanes without a core
 };
 
 #endif
