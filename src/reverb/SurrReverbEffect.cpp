@@ -10,8 +10,7 @@
 
 namespace {
 
-// Samples per channel of the largest block the graph passes; m_CoreOut and the cross-feed scratch
-// record hold one such block.
+// Samples per channel of the largest block the graph passes; longer blocks go in pieces.
 constexpr int32_t BLOCK = 4096;
 constexpr int MAX_CHANNELS = 10;
 
@@ -212,9 +211,6 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
             if (m_pFdn[i])
                 m_pFdn[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});
     }
-    for (int i = 0; i < count; ++i)
-        if (m_pFdn[i])
-            std::memcpy(m_CoreOut.Channels[i], samples[i], sizeof(float) * n);
 
     // Layouts 3 and 271 have no back-left and back-right speakers.
     if (!m_bProcessAdvance || m_nSpeakersConfig == 3 || m_nSpeakersConfig == 271)
@@ -224,10 +220,11 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
     for (int bit : CORNER_BIT)
         if (m_ChannelMap[bit] >= channels)
             return;
-    // Each corner's core output joins its history first, so that a delay shorter than the block
-    // reads samples of this very block.
+    // Each corner's core output joins its history before any group adds to a corner, so that no
+    // group hears what an earlier group added, and a delay shorter than the block reads samples of
+    // this very block.
     for (int q = 0; q < 4; ++q) {
-        const float* in = m_CoreOut.Channels[m_ChannelMap[CORNER_BIT[q]]];
+        const float* in = data->Channels[m_ChannelMap[CORNER_BIT[q]]] + offset;
         float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
         const int32_t head = std::min(n, HISTORY - m_nCornerOldest[q]);
         std::memcpy(ring + m_nCornerOldest[q], in, sizeof(float) * head);

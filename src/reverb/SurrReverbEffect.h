@@ -34,7 +34,7 @@ public:
     void SetRevHFDecay(float value);
 
     bool m_bEnabled = true;
-    _SOUNDDATAEX_ m_CoreOut; // each channel's core output of the current block
+    _SOUNDDATAEX_ m_CoreOut; // one block per channel of the layout: the channels the cores process
     bool m_bInitialized = false;
     bool m_bProcessAdvance = false; // corner cross-feed on
     float m_fDry = 0.0f;
