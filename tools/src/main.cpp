@@ -324,9 +324,12 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
     std::vector<std::thread> pool;
     for (int i = 0; i < threads; ++i)
         pool.emplace_back(worker);
+    // The bar redraws every 100 ms; the end of the last task is noticed within 5 ms, not at the
+    // next redraw (a short render would otherwise wait up to 100 ms for nothing).
     while (finished.load() < tasks.size()) {
         bar.Draw(done.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int tick = 0; tick < 20 && finished.load() < tasks.size(); ++tick)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     for (std::thread& t : pool)
         t.join();
