@@ -97,18 +97,18 @@ void nspsbThresh1(float* vec, int32_t len, float level, int32_t relOp) {
     }
     // The level itself is stored, bit for bit. Raising replaces everything that is not at or above
     // the level, so a NaN sample becomes the level; lowering replaces only what compares above it,
-    // so a NaN survives. Elements equal to the level are never written.
+    // so a NaN survives. Elements equal to the level keep their own bits (-0 against a level of +0).
+    // Every element is stored back (its own value or the level): the loop has no branch and
+    // vectorises.
     if (relOp == NSP_THRESH_BELOW) {
         for (int32_t i = len - 1; i >= 0; --i) {
-            if (!(vec[i] >= level)) {
-                vec[i] = level;
-            }
+            const float v = vec[i];
+            vec[i] = !(v >= level) ? level : v;
         }
     } else {
         for (int32_t i = len - 1; i >= 0; --i) {
-            if (vec[i] > level) {
-                vec[i] = level;
-            }
+            const float v = vec[i];
+            vec[i] = v > level ? level : v;
         }
     }
 }
