@@ -42,7 +42,6 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
     // differs from m_nSpeakers when a layout was stored without being applied to the graph or a
     // format of another channel count was given to Initialize since the graph was built.
     _SOUNDDATAEX_ output;
-    bool sized = false;
     _SOUNDDATAEX_ block;
     try {
         for (int start = 0; start < total; start += MAX_BLOCK) {
@@ -51,12 +50,9 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
             for (int j = 0; j < inputs; ++j)
                 CopySamples(data->Channels[j] + start, block.Channels[j], n);
             m_pOutput->GetBuffer(&block);
-            const int produced = static_cast<int>(block.Channels.size());
-            if (!sized || produced != static_cast<int>(output.Channels.size())) {
-                output.Allocate(produced, total);
-                sized = true;
-            }
-            for (int k = 0; k < produced; ++k)
+            if (start == 0)
+                output.Allocate(static_cast<int>(block.Channels.size()), total);
+            for (size_t k = 0; k < output.Channels.size() && k < block.Channels.size(); ++k)
                 CopySamples(block.Channels[k], output.Channels[k] + start, n);
             block.Release();
         }
