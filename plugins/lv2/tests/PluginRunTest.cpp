@@ -8,156 +8,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "Lv2Table.h"
+#include "support/CountingAllocator.h"
 
 using namespace halvane_lv2;
-
-// ---- Counting allocation functions (operator new family and, outside sanitizers, malloc) ----
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
-#define HALVANE_TEST_COUNT_MALLOC 0
-#else
-#define HALVANE_TEST_COUNT_MALLOC 1
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void __libc_free(void*);
-}
-#endif
-
-namespace {
-
-thread_local bool t_counting = false;
-thread_local long t_calls = 0;
-
-void Count() {
-    if (t_counting)
-        ++t_calls;
-}
-
-void* RawAllocate(std::size_t size) {
-#if HALVANE_TEST_COUNT_MALLOC
-    return __libc_malloc(size ? size : 1);
-#else
-    return std::malloc(size ? size : 1);
-#endif
-}
-
-void RawRelease(void* p) {
-#if HALVANE_TEST_COUNT_MALLOC
-    __libc_free(p);
-#else
-    std::free(p);
-#endif
-}
-
-void* Allocate(std::size_t size) {
-    Count();
-    if (void* p = RawAllocate(size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
-    Count();
-    void* p = nullptr;
-    const std::size_t a = std::max(sizeof(void*), static_cast<std::size_t>(alignment));
-    if (posix_memalign(&p, a, size ? size : 1) != 0)
-        throw std::bad_alloc();
-    return p;
-}
-
-void Release(void* p) {
-    if (p)
-        Count();
-    RawRelease(p);
-}
-
-// Allocation and release calls of this thread while `work` runs.
-template <typename Work>
-long CallsDuring(Work&& work) {
-    t_calls = 0;
-    t_counting = true;
-    work();
-    t_counting = false;
-    return t_calls;
-}
-
-} // namespace
-
-void* operator new(std::size_t n) {
-    return Allocate(n);
-}
-void* operator new[](std::size_t n) {
-    return Allocate(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return RawAllocate(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return RawAllocate(n);
-}
-void* operator new(std::size_t n, std::align_val_t a) {
-    return AllocateAligned(n, a);
-}
-void* operator new[](std::size_t n, std::align_val_t a) {
-    return AllocateAligned(n, a);
-}
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
-
-#if HALVANE_TEST_COUNT_MALLOC
-extern "C" {
-void* malloc(std::size_t size) {
-    Count();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-    Count();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size) {
-    Count();
-    return __libc_realloc(p, size);
-}
-void free(void* p) {
-    if (p)
-        Count();
-    __libc_free(p);
-}
-}
-#endif
+using counting::CountDuring;
 
 // ---- A minimal host ----
 
@@ -267,7 +128,7 @@ TEST(Lv2Plugin, EveryDescriptorInstantiatesWithoutHostFeatures) {
     EXPECT_EQ(Descriptor(PLUGIN_COUNT), nullptr);
 
     // The module's allocations reach this program's counters: building a graph allocates.
-    EXPECT_GT(CallsDuring([] { Instance instance(2, 64); }), 20);
+    EXPECT_GT(CountDuring([] { Instance instance(2, 64); }).Calls(), 20);
 }
 
 TEST(Lv2Plugin, AnyCycleLengthAndAliasedBuffersGiveTheSameSamples) {
@@ -345,20 +206,21 @@ TEST(Lv2Plugin, SteadyRunsAndLightControlChangesAllocateNothing) {
         const std::vector<size_t> cycles = {1, 0, 64, 128, 4096, 4097, 9000, 3};
         for (size_t n : cycles) // the first cycle builds the graph for the changed controls
             instance.descriptor->run(instance.handle, static_cast<uint32_t>(n));
-        const long calls = CallsDuring([&] {
-            for (int k = 0; k < 1500; ++k) {
-                if (k % 50 == 0) {
-                    instance.Control("volume") = 0.5f + 0.01f * (k % 7);
-                    instance.Control("source_x") = 0.5f + 0.1f * (k % 11);
-                    instance.Control("reverb_wet") = 1.0f + 0.1f * (k % 3);
-                    instance.Control("propagation_delay") = static_cast<float>(k % 2);
-                    instance.Control("invert_right") = static_cast<float>(k % 3 == 0);
+        const long calls =
+            CountDuring([&] {
+                for (int k = 0; k < 1500; ++k) {
+                    if (k % 50 == 0) {
+                        instance.Control("volume") = 0.5f + 0.01f * (k % 7);
+                        instance.Control("source_x") = 0.5f + 0.1f * (k % 11);
+                        instance.Control("reverb_wet") = 1.0f + 0.1f * (k % 3);
+                        instance.Control("propagation_delay") = static_cast<float>(k % 2);
+                        instance.Control("invert_right") = static_cast<float>(k % 3 == 0);
+                    }
+                    instance.descriptor->run(instance.handle, static_cast<uint32_t>(cycles[k % 4]));
                 }
-                instance.descriptor->run(instance.handle, static_cast<uint32_t>(cycles[k % 4]));
-            }
-            for (size_t n : cycles)
-                instance.descriptor->run(instance.handle, static_cast<uint32_t>(n));
-        });
+                for (size_t n : cycles)
+                    instance.descriptor->run(instance.handle, static_cast<uint32_t>(n));
+            }).Calls();
         EXPECT_EQ(calls, 0);
     }
 }
