@@ -3,10 +3,10 @@
 #define HALVANE_TESTS_E2E_E2ESUPPORT_H
 
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "Halvane.h"
+#include "support/Signals.h"
 
 namespace e2e {
 
@@ -59,13 +59,7 @@ inline Channels ProcessInBlocks(CSurroundEffect& effect, const Channels& input, 
 }
 
 inline Channels Noise(int channels, size_t samples, unsigned seed, float level = 0.5f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-level, level);
-    Channels out(channels, std::vector<float>(samples));
-    for (auto& channel : out)
-        for (float& s : channel)
-            s = dist(rng);
-    return out;
+    return RandomChannels(channels, samples, seed, level);
 }
 
 inline Channels Impulse(int channels, size_t samples) {

@@ -4,6 +4,7 @@
 #define HALVANE_TESTS_NODES_NODETESTSUPPORT_H
 
 #include "Halvane.h"
+#include "support/Signals.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,16 +28,6 @@ struct Block : _SOUNDDATAEX_ {
     ~Block() { Release(); }
     std::vector<float> Channel(int c) const { return {Channels[c], Channels[c] + nSamples}; }
 };
-
-inline Signal RandomSignal(int channels, int n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    Signal s(channels, std::vector<float>(n));
-    for (auto& ch : s)
-        for (float& x : ch)
-            x = dist(rng);
-    return s;
-}
 
 // Block lengths that add up to total: the pattern repeated, the last one cut short.
 inline std::vector<int> BlockSizes(std::vector<int> pattern, int total) {

@@ -5,7 +5,7 @@
 #include "nodes/SurrEffectDecompMono.h"
 
 TEST(SurrEffectDecompMono, CopiesTheInputToEverySpeaker) {
-    const Signal in = RandomSignal(1, 101, 2);
+    const Signal in = RandomChannels(1, 101, 2);
     for (int code : {3, 63, 1599}) {
         CSurrEffectDecompMono node;
         node.SetSpeakersConfig(code);

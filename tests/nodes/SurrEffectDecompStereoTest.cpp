@@ -41,7 +41,7 @@ TEST(SurrEffectDecompStereo, WeightsOfEveryLayout) {
 
 TEST(SurrEffectDecompStereo, BlendsAndRealtimePathAgree) {
     const int n = 4100; // longer than the scratch buffer
-    const Signal in = RandomSignal(2, n, 8);
+    const Signal in = RandomChannels(2, n, 8);
     for (const WeightCase& tc : WEIGHTS) {
         CSurrEffectDecompStereo node;
         node.SetSpeakersConfig(tc.code);

@@ -46,7 +46,7 @@ TEST(SurrEffectDelay, MillisecondsToWholeSamples) {
 
 TEST(SurrEffectDelay, RingMatchesSlidingHistoryOnRandomBlocks) {
     const int total = 400000;
-    const Signal in = RandomSignal(2, total, 11);
+    const Signal in = RandomChannels(2, total, 11);
     // In-range delays, the largest one a 4096 block allows, and delays that must be clamped.
     for (int delay : {0, 1, 480, 4095, 55904, 59999, 70000, -5}) {
         for (unsigned seed : {1u, 2u}) {
@@ -72,7 +72,7 @@ TEST(SurrEffectDelay, RingMatchesSlidingHistoryOnRandomBlocks) {
 
 TEST(SurrEffectDelay, EveryBlockSplitGivesTheShiftedStream) {
     const int total = 130000; // wraps the history twice
-    const Signal in = RandomSignal(1, total, 13);
+    const Signal in = RandomChannels(1, total, 13);
     for (int delay : {0, 1, 480, 55904}) {
         for (int size : {1, 7, 64, 4096}) {
             CSurrEffectDelayEx node;
@@ -92,7 +92,7 @@ TEST(SurrEffectDelay, DelayChangesOnlyWhenConvertedAndInitializeClears) {
     tWAVEFORMATEX f = Format(1000);
     node.SetDelay(3.0f, false);
     node.Initialize(&f);
-    const Signal in = RandomSignal(1, 40, 5);
+    const Signal in = RandomChannels(1, 40, 5);
     PlainDelay plain;
     plain.delay = 3;
     std::vector<float> expected = in[0];

@@ -44,7 +44,7 @@ TEST(SurrEffectIIRHighPassFilter, TapsAndResponse) {
 
 TEST(SurrEffectIIRHighPassFilter, FlagsGainAndAllTenSlots) {
     const int n = 200;
-    const Signal one = RandomSignal(1, n, 6);
+    const Signal one = RandomChannels(1, n, 6);
     const Signal in(10, one[0]); // ten equal channels: a filtered one must match channel 0
     tWAVEFORMATEX f = Format(48000);
 
@@ -74,7 +74,7 @@ TEST(SurrEffectIIRHighPassFilter, FlagsGainAndAllTenSlots) {
 
 TEST(SurrEffectIIRHighPassFilter, BlockSplitsAndRestart) {
     const int total = 20000;
-    const Signal in = RandomSignal(8, total, 12);
+    const Signal in = RandomChannels(8, total, 12);
     tWAVEFORMATEX f = Format(44100);
     Signal reference;
     for (const std::vector<int>& sizes :

@@ -54,7 +54,7 @@ TEST(SurrEffectPos, ScalesEveryChannelButTheLfeUntilTheSourceMoves) {
     CSurrEffectPos node;
     tWAVEFORMATEX f = Format(48000);
     node.Initialize(&f);
-    const Signal in = RandomSignal(6, 33, 4);
+    const Signal in = RandomChannels(6, 33, 4);
     Block block(in);
     node.GetBuffer(&block);
     for (int c = 0; c < 6; ++c)

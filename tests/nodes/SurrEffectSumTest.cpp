@@ -23,8 +23,8 @@ struct SignalSource : CSurrBaseEffect {
 TEST(SurrEffectSum, AddsTheSecondBranchExceptIntoTheLfe) {
     for (int code : {63, 51}) {
         SignalSource first, second;
-        first.signal = RandomSignal(6, 64, 1);
-        second.signal = RandomSignal(6, 64, 2);
+        first.signal = RandomChannels(6, 64, 1);
+        second.signal = RandomChannels(6, 64, 2);
         CSurrEffectSum sum;
         sum.SetInput(&first);
         sum.SetInput(&second);

@@ -63,7 +63,7 @@ TEST(SurrMovingOffEffect, SourceMoveRetimesLayoutChangeRebuilds) {
 
 TEST(SurrMovingOffEffect, BlockSplitsGiveTheSameStream) {
     const int total = 30000;
-    const Signal in = RandomSignal(6, total, 3);
+    const Signal in = RandomChannels(6, total, 3);
     Signal reference;
     for (const std::vector<int>& sizes :
          {BlockSizes({4096}, total), BlockSizes({1}, total), BlockSizes({7}, total), BlockSizes({64}, total),

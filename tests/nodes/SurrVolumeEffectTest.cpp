@@ -9,7 +9,7 @@
 #include "nodes/SurrVolumeEffect.h"
 
 TEST(SurrVolumeEffect, MasterVolume) {
-    Signal in = RandomSignal(6, 16, 3);
+    Signal in = RandomChannels(6, 16, 3);
     in[0][0] = std::numeric_limits<float>::quiet_NaN(); // a skipped multiplication keeps even this
     CSurrVolumeEffect node;
     node.m_dVolume = 1.0;

@@ -7,6 +7,7 @@
 #include "nodes/SurrEffectDelay.h"
 #include "reverb/SurrReverbEffect.h"
 #include "reverb/SurrReverbFdnEffect.h"
+#include "support/Signals.h"
 
 namespace {
 
@@ -59,16 +60,6 @@ Channels RunNode(CSurrReverbEffect& node, const Channels& in, const std::vector<
     return out;
 }
 
-Channels Noise(int channels, int n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    Channels v(channels, std::vector<float>(n));
-    for (auto& c : v)
-        for (float& x : c)
-            x = dist(rng);
-    return v;
-}
-
 } // namespace
 
 // With dry 1 and wet 0 every core passes its input, so the output shows the cross-feed alone.
@@ -108,7 +99,7 @@ TEST(SurrReverbEffect, CornerImpulseReachesTheOtherCorners) {
 TEST(SurrReverbEffect, MatchesCoresPlusCrossFeedModel) {
     const NodeSetup s{1599, 4.0f, 6.0f, 0.3f, 1.84f, 0.14f, 0.42f, true, 48000};
     const int total = 150000; // the cross-feed histories (60000 samples) wrap twice
-    const Channels in = Noise(8, total, 11);
+    const Channels in = RandomChannels(8, total, 11);
 
     Channels core = in;
     for (int ch = 0; ch < 8; ++ch) {
@@ -194,12 +185,12 @@ TEST(SurrReverbEffect, HandsParametersToCoresOnceInitialized) {
 }
 
 TEST(SurrReverbEffect, SwitchesAndLayoutsWithoutBackCorners) {
-    const Channels in = Noise(6, 9000, 3);
+    const Channels in = RandomChannels(6, 9000, 3);
     // Off: only the dry level, and the tails pick up where they were once back on.
     CSurrReverbEffect paused, straight;
     Build(paused, {63, 3, 3, 0.5f, 1.84f, 0.14f, 0.42f, false, 44100});
     Build(straight, {63, 3, 3, 0.5f, 1.84f, 0.14f, 0.42f, false, 44100});
-    const Channels first = Noise(6, 3000, 4), skipped = Noise(6, 3000, 5);
+    const Channels first = RandomChannels(6, 3000, 4), skipped = RandomChannels(6, 3000, 5);
     EXPECT_EQ(RunNode(paused, first, {3000}), RunNode(straight, first, {3000}));
     paused.m_bEnabled = false;
     const Channels dryOnly = RunNode(paused, skipped, {1000});

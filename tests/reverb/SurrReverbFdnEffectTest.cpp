@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "reverb/SurrReverbFdnEffect.h"
+#include "support/Signals.h"
 
 namespace {
 
@@ -32,12 +33,7 @@ void Configure(CSurrReverbFdnEffect& core, int channels, int rate, const Params&
 }
 
 std::vector<float> Noise(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(n);
-    for (float& x : v)
-        x = dist(rng);
-    return v;
+    return RandomChannels(1, n, seed)[0];
 }
 
 // Plain model of the network: one sample at a time, positions wrap by modulo, no runs, no
@@ -145,10 +141,6 @@ std::vector<float> RunSplit(CSurrReverbFdnEffect& core, std::vector<float> left,
         done += n;
     }
     return left;
-}
-
-bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
 } // namespace

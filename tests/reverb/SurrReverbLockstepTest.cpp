@@ -10,6 +10,7 @@
 #include "reverb/SurrReverbEffect.h"
 #include "reverb/SurrReverbFdnEffect.h"
 #include "reverb/SurrReverbLockstep.h"
+#include "support/Signals.h"
 
 namespace {
 
@@ -32,16 +33,6 @@ std::vector<Isa> AvailableIsas() {
 
 const char* Name(Isa isa) {
     return isa == Isa::Sse2 ? "sse2" : (isa == Isa::Avx2 ? "avx2" : "avx512");
-}
-
-Channels Noise(int channels, int n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    Channels v(channels, std::vector<float>(n));
-    for (auto& c : v)
-        for (float& x : c)
-            x = dist(rng);
-    return v;
 }
 
 // Block lengths: the edge lengths and random ones, longer than one node piece included.
@@ -124,7 +115,7 @@ TEST(SurrReverbLockstep, NodeMatchesCoresOneByOneForEveryLayoutAndInstructionSet
 
             std::mt19937 rng(static_cast<unsigned>(code) * 7u + static_cast<unsigned>(isa));
             const int total = 60000;
-            const Channels input = Noise(channels, total, static_cast<unsigned>(code));
+            const Channels input = RandomChannels(channels, total, static_cast<unsigned>(code));
             int step = 0;
             for (int done = 0; done < total;) {
                 const int n = std::min(NextBlock(rng), total - done);
@@ -166,7 +157,7 @@ TEST(SurrReverbLockstep, FallsBackToSingleCoresAndTakesOverAgain) {
     for (CSurrReverbFdnEffect& core : twin)
         core.Initialize(&f);
     Apply(twin, STEPS[0]);
-    const Channels input = Noise(6, 3 * 5000, 5);
+    const Channels input = RandomChannels(6, 3 * 5000, 5);
     for (int part = 0; part < 3; ++part) {
         if (part == 1) {
             node.m_pFdn[4]->SetWet(0.5f);

@@ -10,12 +10,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "Lv2Table.h"
 #include "support/CountingAllocator.h"
+#include "support/Signals.h"
 
 using namespace halvane_lv2;
 using counting::CountDuring;
@@ -106,11 +106,8 @@ struct Instance {
 };
 
 void FillNoise(Instance& instance, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
-    for (auto& channel : instance.in)
-        for (float& s : channel)
-            s = dist(rng);
+    instance.in = RandomChannels(static_cast<int>(instance.in.size()), instance.in[0].size(), seed, 0.5f);
+    instance.ConnectAll(0);
 }
 
 } // namespace
