@@ -1,9 +1,10 @@
 #include "dsp/NspTestSupport.h"
+#include "support/Signals.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -38,9 +39,8 @@ struct PlainIir {
 // A built filter that frees itself.
 struct Built {
     NspIirFilterState st{};
-    Built(const std::vector<float>& taps, int order) {
-        st.initMarker = 0;
-        nspsIirInit(0, taps.data(), order, &st);
+    Built(const std::vector<float>& taps, int order, int32_t type = 0) {
+        nspsIirInit(type, taps.data(), order, &st);
     }
     ~Built() {
         if (st.initMarker == NSP_IIR_INIT_MARKER) {
@@ -65,17 +65,7 @@ std::vector<float> randomTaps(std::mt19937& rng, int order) {
 }
 
 std::vector<float> randomSignal(std::mt19937& rng, int n) {
-    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    std::vector<float> x(n);
-    for (float& v : x) {
-        v = u(rng);
-    }
-    return x;
-}
-
-bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
+    return RandomChannels(1, n, rng())[0];
 }
 
 TEST_F(NspIir, NormalisesCopiedTaps) {
@@ -86,8 +76,7 @@ TEST_F(NspIir, NormalisesCopiedTaps) {
     EXPECT_EQ(a.st.tapSt.iirType, 0);
     EXPECT_EQ(a.st.tapSt.mode, 0);
     EXPECT_EQ(a.tapArray(), (std::vector<float>{0.5f, 0.25f, 0.125f, -0.5f, 0.25f, 0.25f}));
-    EXPECT_EQ(a.st.dlySt.dlyl[0], 0.0f);
-    EXPECT_EQ(a.st.dlySt.dlyl[1], 0.0f);
+    EXPECT_EQ(std::vector<float>(a.st.dlySt.dlyl, a.st.dlySt.dlyl + 2), std::vector<float>(2, 0.0f));
 
     // a0 = 2 halves every tap but the last, which keeps a2 as given.
     const std::vector<float> two = {1.0f, 0.5f, 0.25f, 2.0f, 1.0f, -0.5f};
@@ -99,59 +88,59 @@ TEST_F(NspIir, NormalisesCopiedTaps) {
     Built c({0.0200834f, 0.0401668f, 0.0200834f, 1.25f, -1.5610181f, 0.6413515f}, 2);
     EXPECT_EQ(c.tapArray(), (std::vector<float>{0.0160667188f, 0.0321334377f, 0.0160667188f, -1.24881446f,
                                                 0.513081193f, 0.6413515f}));
-
-    NspIirFilterState t{};
-    t.initMarker = 0;
-    const float typeOne[4] = {1.0f, 0.0f, 1.0f, 0.5f};
-    nspsIirInit(1, typeOne, 1, &t);
-    EXPECT_EQ(t.tapSt.iirType, 1);
-    nspIirFree(&t);
+    Built typeOne({1.0f, 0.0f, 1.0f, 0.5f}, 1, 1);
+    EXPECT_EQ(typeOne.st.tapSt.iirType, 1);
     EXPECT_TRUE(nspReports().empty());
 }
 
-TEST_F(NspIir, OrderZeroScales) {
-    Built f({1.0f, 3.0f}, 0);
-    EXPECT_EQ(f.st.tapSt.taps[0], 0.333333343f);
-    const float in[3] = {0.1f, -3.0f, 7.0f};
-    float out[3];
-    nspsbIir(&f.st, in, out, 3);
-    EXPECT_EQ(out[0], 0.0333333351f);
-    EXPECT_EQ(out[1], -1.0f);
-    EXPECT_EQ(out[2], 2.33333349f);
-}
-
 TEST_F(NspIir, ImpulseAndSignalResponses) {
-    // Dyadic taps keep every step exact: h0 = b0, h1 = b1 - a1 b0, h2 = b2 - a1 h1 - a2 b0, then
-    // h[n] = -a1 h[n-1] - a2 h[n-2].
-    Built f({0.5f, 0.25f, 0.125f, 1.0f, -0.5f, 0.25f}, 2);
-    std::vector<float> x = {1, 0, 0, 0, 0, 0};
-    nspsbIir(&f.st, x.data(), x.data(), 6);
-    EXPECT_EQ(x, (std::vector<float>{0.5f, 0.5f, 0.25f, 0.0f, -0.0625f, -0.03125f}));
-
-    // A low-pass with a0 = 1.25; values from an independent float32/double model.
-    Built lp({0.0200834f, 0.0401668f, 0.0200834f, 1.25f, -1.5610181f, 0.6413515f}, 2);
-    std::vector<float> imp = {1, 0, 0, 0, 0, 0, 0, 0};
-    std::vector<float> out(8);
-    nspsbIir(&lp.st, imp.data(), out.data(), 8);
-    EXPECT_EQ(out, (std::vector<float>{0.0160667188f, 0.0521977879f, 0.0730085373f, 0.0643924177f,
-                                       0.042954877f, 0.0206041336f, 0.0036914011f, -0.0059617185f}));
-    Built lp2({0.0200834f, 0.0401668f, 0.0200834f, 1.25f, -1.5610181f, 0.6413515f}, 2);
-    const std::vector<float> sig = {0.5f, -0.25f, 0.75f, 1.0f, -1.0f, 0.125f, 0.3f, -0.7f};
-    nspsbIir(&lp2.st, sig.data(), out.data(), 8);
-    EXPECT_EQ(out, (std::vector<float>{0.00803335942f, 0.0220822133f, 0.0355048627f, 0.0691591352f,
-                                       0.0962668061f, 0.0706767514f, 0.0316394344f, 0.00365054281f}));
-
-    // Order 3 takes the general loop.
-    Built o3({0.3f, -0.2f, 0.1f, 0.05f, 2.0f, -0.4f, 0.3f, -0.1f}, 3);
-    nspsbIir(&o3.st, sig.data(), out.data(), 8);
-    EXPECT_EQ(out, (std::vector<float>{0.075000003f, -0.0725000054f, 0.136749998f, 0.116975009f, -0.21949251f,
-                                       0.132892743f, 0.072851181f, -0.170088306f}));
+    const std::vector<float> lowPass = {0.0200834f, 0.0401668f, 0.0200834f, 1.25f, -1.5610181f, 0.6413515f};
+    const std::vector<float> signal = {0.5f, -0.25f, 0.75f, 1.0f, -1.0f, 0.125f, 0.3f, -0.7f};
+    const struct {
+        std::vector<float> taps;
+        int order;
+        std::vector<float> in, out;
+    } cases[] = {
+        // Order 0 only scales by b0 / a0.
+        {{1.0f, 3.0f}, 0, {0.1f, -3.0f, 7.0f}, {0.0333333351f, -1.0f, 2.33333349f}},
+        // Dyadic taps keep every step exact: h0 = b0, h1 = b1 - a1 b0, h2 = b2 - a1 h1 - a2 b0, then
+        // h[n] = -a1 h[n-1] - a2 h[n-2].
+        {{0.5f, 0.25f, 0.125f, 1.0f, -0.5f, 0.25f},
+         2,
+         {1, 0, 0, 0, 0, 0},
+         {0.5f, 0.5f, 0.25f, 0.0f, -0.0625f, -0.03125f}},
+        // A low-pass with a0 = 1.25; values from an independent float32/double model.
+        {lowPass,
+         2,
+         {1, 0, 0, 0, 0, 0, 0, 0},
+         {0.0160667188f, 0.0521977879f, 0.0730085373f, 0.0643924177f, 0.042954877f, 0.0206041336f,
+          0.0036914011f, -0.0059617185f}},
+        {lowPass,
+         2,
+         signal,
+         {0.00803335942f, 0.0220822133f, 0.0355048627f, 0.0691591352f, 0.0962668061f, 0.0706767514f,
+          0.0316394344f, 0.00365054281f}},
+        // Order 3 takes the general loop.
+        {{0.3f, -0.2f, 0.1f, 0.05f, 2.0f, -0.4f, 0.3f, -0.1f},
+         3,
+         signal,
+         {0.075000003f, -0.0725000054f, 0.136749998f, 0.116975009f, -0.21949251f, 0.132892743f, 0.072851181f,
+          -0.170088306f}},
+    };
+    for (const auto& c : cases) {
+        Built f(c.taps, c.order);
+        std::vector<float> out(c.in.size());
+        nspsbIir(&f.st, c.in.data(), out.data(), static_cast<int32_t>(out.size()));
+        EXPECT_EQ(out, c.out) << "order " << c.order;
+    }
+    Built scale({1.0f, 3.0f}, 0);
+    EXPECT_EQ(scale.st.tapSt.taps[0], 0.333333343f);
     EXPECT_TRUE(nspReports().empty());
 }
 
 TEST_F(NspIir, InPlaceEqualsOutOfPlaceAndPlainModel) {
     // Long random input cut into blocks of awkward sizes; every order, including the order-2 loop,
-    // must match the plain model bit for bit.
+    // must match the plain model bit for bit. A count of 0 writes nothing and keeps the state.
     std::mt19937 rng(12345);
     const int sizes[] = {0, 1, 7, 31, 4095, 4096, 2, 3};
     for (int order : {0, 1, 2, 3, 4, 6}) {
@@ -164,46 +153,20 @@ TEST_F(NspIir, InPlaceEqualsOutOfPlaceAndPlainModel) {
         plain.run(x.data(), outPlain.data(), static_cast<int>(x.size()));
         size_t pos = 0;
         for (int k = 0; pos < x.size(); ++k) {
-            int n = sizes[k % 8];
-            if (k >= 8) {
-                n = std::uniform_int_distribution<int>(0, 600)(rng);
-            }
+            int n = k < 8 ? sizes[k] : std::uniform_int_distribution<int>(0, 600)(rng);
             n = std::min<int>(n, static_cast<int>(x.size() - pos));
             nspsbIir(&sep.st, x.data() + pos, outSep.data() + pos, n);
             nspsbIir(&inplace.st, outIn.data() + pos, outIn.data() + pos, n);
             pos += n;
         }
-        EXPECT_TRUE(sameBits(outSep, outPlain)) << "order " << order;
-        EXPECT_TRUE(sameBits(outIn, outPlain)) << "order " << order;
-        EXPECT_TRUE(sameBits(std::vector<float>(sep.st.dlySt.dlyl, sep.st.dlySt.dlyl + order), plain.d));
-    }
-    EXPECT_TRUE(nspReports().empty());
-}
-
-TEST_F(NspIir, BlockSplitTenAsThreeAndSeven) {
-    const std::vector<float> taps = {0.2f, 0.3f, -0.1f, 1.0f, -0.7f, 0.2f};
-    const std::vector<float> x = {0.9f, -0.4f, 0.33f, 0.1f, -1.0f, 0.5f, 0.25f, -0.125f, 0.7f, 0.05f};
-    Built whole(taps, 2), split(taps, 2);
-    std::vector<float> a(10), b(10);
-    nspsbIir(&whole.st, x.data(), a.data(), 10);
-    nspsbIir(&split.st, x.data(), b.data(), 3);
-    nspsbIir(&split.st, x.data() + 3, b.data() + 3, 7);
-    EXPECT_TRUE(sameBits(a, b));
-}
-
-TEST_F(NspIir, CountZeroChangesNothing) {
-    std::mt19937 rng(7);
-    for (int order : {0, 1, 2, 3}) {
-        Built f(randomTaps(rng, order), order);
-        std::vector<float> x = randomSignal(rng, 5);
-        nspsbIir(&f.st, x.data(), x.data(), 5);
-        const std::vector<float> dly(f.st.dlySt.dlyl, f.st.dlySt.dlyl + order);
-        float out[2] = {42.0f, 43.0f};
-        nspsbIir(&f.st, x.data(), out, 0);
-        nspsbIirl(&f.st.tapSt, &f.st.dlySt, x.data(), out, 0);
-        EXPECT_EQ(out[0], 42.0f);
-        EXPECT_EQ(out[1], 43.0f);
-        EXPECT_TRUE(sameBits(dly, std::vector<float>(f.st.dlySt.dlyl, f.st.dlySt.dlyl + order)));
+        float untouched[2] = {42.0f, 43.0f};
+        nspsbIir(&sep.st, x.data(), untouched, 0);
+        nspsbIirl(&sep.st.tapSt, &sep.st.dlySt, x.data(), untouched, 0);
+        EXPECT_EQ(untouched[0], 42.0f);
+        EXPECT_EQ(untouched[1], 43.0f);
+        EXPECT_TRUE(SameBits(outSep, outPlain)) << "order " << order;
+        EXPECT_TRUE(SameBits(outIn, outPlain)) << "order " << order;
+        EXPECT_TRUE(SameBits(std::vector<float>(sep.st.dlySt.dlyl, sep.st.dlySt.dlyl + order), plain.d));
     }
     EXPECT_TRUE(nspReports().empty());
 }
@@ -211,7 +174,6 @@ TEST_F(NspIir, CountZeroChangesNothing) {
 TEST_F(NspIir, HighLevelChecks) {
     const float taps[6] = {1, 0, 0, 1, 0, 0};
     NspIirFilterState st{};
-    st.initMarker = 0;
     nspsIirInit(0, taps, 2, nullptr);
     ExpectSingleBadArgument("nspsIirInit", "statePtr==0", "nspiirh");
     const struct {
@@ -226,13 +188,13 @@ TEST_F(NspIir, HighLevelChecks) {
         {-1, taps, 2, "iirType is out of range"},
     };
     for (const auto& c : initCases) {
-        nspReports().clear();
+        Reset();
         nspsIirInit(c.type, c.taps, c.order, &st);
         ExpectSingleBadArgument("nspsIirInit", c.message, "nspiirh");
         EXPECT_EQ(st.initMarker, 0);
     }
 
-    nspReports().clear();
+    Reset();
     nspsIirInit(0, taps, 2, &st);
     ASSERT_TRUE(nspReports().empty());
     float* const ownTaps = st.tapSt.taps;
@@ -242,57 +204,49 @@ TEST_F(NspIir, HighLevelChecks) {
                             "nspiirh");
     EXPECT_EQ(st.tapSt.taps, ownTaps);
 
-    nspReports().clear();
+    Reset();
     nspIirFree(&st);
     EXPECT_TRUE(nspReports().empty());
     EXPECT_EQ(st.initMarker, 0);
-    nspIirFree(&st);
-    ExpectSingleBadArgument("nspIirFree", "IIR filter wasn't initialized", "nspiirh");
-    nspReports().clear();
-    nspIirFree(nullptr);
-    ExpectSingleBadArgument("nspIirFree", "statePtr==0", "nspiirh");
-
     float buf[2] = {1.0f, 2.0f};
-    nspReports().clear();
-    nspsbIir(nullptr, buf, buf, 2);
-    ExpectSingleBadArgument("nspsbIir", "statePtr==0", "nspiirh");
-    nspReports().clear();
-    nspsbIir(&st, buf, buf, 2);
-    ExpectSingleBadArgument("nspsbIir", "IIR filter wasn't initialized", "nspiirh");
+    const struct {
+        const char* func;
+        const char* message;
+        void (*call)(NspIirFilterState* freed, float* buf);
+    } cases[] = {
+        {"nspIirFree", "IIR filter wasn't initialized", [](NspIirFilterState* s, float*) { nspIirFree(s); }},
+        {"nspIirFree", "statePtr==0", [](NspIirFilterState*, float*) { nspIirFree(nullptr); }},
+        {"nspsbIir", "statePtr==0", [](NspIirFilterState*, float* b) { nspsbIir(nullptr, b, b, 2); }},
+        {"nspsbIir", "IIR filter wasn't initialized",
+         [](NspIirFilterState* s, float* b) { nspsbIir(s, b, b, 2); }},
+    };
+    for (const auto& c : cases) {
+        Reset();
+        c.call(&st, buf);
+        ExpectSingleBadArgument(c.func, c.message, "nspiirh");
+    }
     EXPECT_EQ(buf[0], 1.0f);
 }
 
-TEST_F(NspIir, ZeroOrNanA0IsRefusedAndStateStaysFree) {
+TEST_F(NspIir, FailedBuildsLeaveTheStateFree) {
     for (float a0 : {0.0f, -0.0f, std::numeric_limits<float>::quiet_NaN()}) {
-        nspReports().clear();
-        nspSetLastStatus(0);
+        Reset();
         const float taps[6] = {1, 0.5f, 0.25f, a0, 0.1f, 0.2f};
         NspIirFilterState st{};
-        st.initMarker = 0;
         nspsIirInit(0, taps, 2, &st);
-        ASSERT_EQ(nspReports().size(), 2u);
-        EXPECT_EQ(nspReports()[0].status, NSP_STS_BAD_ARGUMENT);
-        EXPECT_EQ(nspReports()[0].func, "nspsIirlInit");
-        EXPECT_EQ(nspReports()[0].message, "taps[order+1] equals zero");
-        EXPECT_EQ(nspReports()[0].module, "nspiirl");
-        EXPECT_EQ(nspReports()[1].status, NSP_STS_BACKTRACE);
-        EXPECT_EQ(nspReports()[1].func, "nspsIirInit");
-        EXPECT_FALSE(nspReports()[1].hasMessage);
-        EXPECT_EQ(nspReports()[1].module, "nspiirh");
+        EXPECT_EQ(ReportLines(),
+                  (std::vector<std::string>{"-5 nspsIirlInit nspiirl taps[order+1] equals zero",
+                                            "-1 nspsIirInit nspiirh"}));
         EXPECT_EQ(st.initMarker, 0);
         EXPECT_EQ(nspLastStatus(), NSP_STS_BAD_ARGUMENT); // the backtrace keeps the cause
     }
-}
-
-TEST_F(NspIir, OrderTooLargeForMemory) {
+    // An order too large for memory.
+    Reset();
     NspIirFilterState st{};
-    st.initMarker = 0;
     const float taps[2] = {1.0f, 1.0f};
     nspsIirInit(0, taps, INT32_MAX, &st);
-    ASSERT_EQ(nspReports().size(), 1u);
-    EXPECT_EQ(nspReports()[0].status, NSP_STS_NO_MEMORY);
-    EXPECT_EQ(nspReports()[0].message, "insufficiency of memory for IIR filter state");
-    EXPECT_EQ(nspReports()[0].module, "nspiirh");
+    EXPECT_EQ(ReportLines(), std::vector<std::string>{
+                                 "-4 nspsIirInit nspiirh insufficiency of memory for IIR filter state"});
     EXPECT_EQ(st.initMarker, 0);
 }
 
@@ -303,67 +257,48 @@ TEST_F(NspIir, EarlierFailureDoesNotBlockFiltering) {
     nspsbIir(&f.st, x, x, 2);
     EXPECT_EQ(x[0], 0.5f);
     EXPECT_EQ(x[1], 0.5f);
+    Built g({1.0f, 0.5f, 1.0f, 0.5f}, 1);
+    EXPECT_EQ(g.st.initMarker, NSP_IIR_INIT_MARKER);
+    EXPECT_EQ(g.st.dlySt.dlyl[0], 0.0f);
     EXPECT_TRUE(nspReports().empty());
     EXPECT_EQ(nspLastStatus(), NSP_STS_BAD_ARGUMENT);
-
-    NspIirFilterState g{};
-    g.initMarker = 0;
-    const float taps[4] = {1.0f, 0.5f, 1.0f, 0.5f};
-    nspsIirInit(0, taps, 1, &g);
-    EXPECT_EQ(g.initMarker, NSP_IIR_INIT_MARKER);
-    EXPECT_EQ(g.dlySt.dlyl[0], 0.0f);
-    EXPECT_TRUE(nspReports().empty());
-    nspIirFree(&g);
 }
 
 TEST_F(NspIir, LowLevelChecksReportWholeGroups) {
     // First group: every null pointer argument is reported, then the kernel gives up.
     nspsbIirl(nullptr, nullptr, nullptr, nullptr, -1);
-    ASSERT_EQ(nspReports().size(), 4u);
-    const char* group1[] = {"tapStPtr==0", "dlyStPtr==0", "inSamps==0", "outSamps==0"};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(nspReports()[i].func, "nspsbIirl");
-        EXPECT_EQ(nspReports()[i].message, group1[i]);
-        EXPECT_EQ(nspReports()[i].module, "nspiirl");
-    }
+    EXPECT_EQ(ReportLines(), (std::vector<std::string>{
+                                 "-5 nspsbIirl nspiirl tapStPtr==0", "-5 nspsbIirl nspiirl dlyStPtr==0",
+                                 "-5 nspsbIirl nspiirl inSamps==0", "-5 nspsbIirl nspiirl outSamps==0"}));
 
     // Second group: the contents of the states and the count.
-    nspReports().clear();
-    nspSetLastStatus(0);
+    Reset();
     NspIirTapState tapSt{2, nullptr, 0, 0};
     NspIirDlyState dlySt{nullptr};
     float buf[2] = {1.0f, 2.0f};
     nspsbIirl(&tapSt, &dlySt, buf, buf, -3);
-    ASSERT_EQ(nspReports().size(), 3u);
-    EXPECT_EQ(nspReports()[0].message, "structure *tapStPtr wasn't initialized");
-    EXPECT_EQ(nspReports()[1].message, "structure *dlyStPtr wasn't initialized");
-    EXPECT_EQ(nspReports()[2].message, "numIters < 0");
+    EXPECT_EQ(ReportLines(),
+              (std::vector<std::string>{"-5 nspsbIirl nspiirl structure *tapStPtr wasn't initialized",
+                                        "-5 nspsbIirl nspiirl structure *dlyStPtr wasn't initialized",
+                                        "-5 nspsbIirl nspiirl numIters < 0"}));
     EXPECT_EQ(buf[0], 1.0f);
 
-    nspReports().clear();
-    nspSetLastStatus(0);
+    Reset();
     nspsIirlInitDlyl(nullptr, nullptr, nullptr);
-    ASSERT_EQ(nspReports().size(), 2u);
-    EXPECT_EQ(nspReports()[0].message, "tapStPtr==0");
-    EXPECT_EQ(nspReports()[1].message, "dlyStPtr==0");
-    EXPECT_EQ(nspReports()[1].func, "nspsIirlInitDlyl");
-
-    nspReports().clear();
-    nspSetLastStatus(0);
+    EXPECT_EQ(ReportLines(), (std::vector<std::string>{"-5 nspsIirlInitDlyl nspiirl tapStPtr==0",
+                                                       "-5 nspsIirlInitDlyl nspiirl dlyStPtr==0"}));
+    Reset();
     nspsIirlInitDlyl(&tapSt, nullptr, &dlySt);
-    ASSERT_EQ(nspReports().size(), 2u);
-    EXPECT_EQ(nspReports()[0].message, "structure *tapStPtr wasn't initialized");
-    EXPECT_EQ(nspReports()[1].message, "dlyl==0");
+    EXPECT_EQ(ReportLines(),
+              (std::vector<std::string>{"-5 nspsIirlInitDlyl nspiirl structure *tapStPtr wasn't initialized",
+                                        "-5 nspsIirlInitDlyl nspiirl dlyl==0"}));
 
     // A failure inside the filter loop is passed on by nspsbIir as a backtrace.
     Built f({1.0f, 1.0f}, 0);
-    nspReports().clear();
+    Reset();
     nspsbIir(&f.st, nullptr, buf, 2);
-    ASSERT_EQ(nspReports().size(), 2u);
-    EXPECT_EQ(nspReports()[0].message, "inSamps==0");
-    EXPECT_EQ(nspReports()[1].status, NSP_STS_BACKTRACE);
-    EXPECT_EQ(nspReports()[1].func, "nspsbIir");
-    EXPECT_FALSE(nspReports()[1].hasMessage);
+    EXPECT_EQ(ReportLines(),
+              (std::vector<std::string>{"-5 nspsbIirl nspiirl inSamps==0", "-1 nspsbIir nspiirh"}));
     EXPECT_EQ(nspLastStatus(), NSP_STS_BAD_ARGUMENT);
 
     // Tap-state checks stop at the first failure.
@@ -371,19 +306,18 @@ TEST_F(NspIir, LowLevelChecksReportWholeGroups) {
         bool nullState;
         bool nullTaps;
         int32_t order;
-        int32_t type;
         const char* message;
     } initCases[] = {
-        {true, true, -1, 9, "tapStPtr==0"},
-        {false, true, -1, 9, "taps==0"},
-        {false, false, -1, 9, "order < 0"},
-        {false, false, 1, 9, "iirType is out of range"},
+        {true, true, -1, "tapStPtr==0"},
+        {false, true, -1, "taps==0"},
+        {false, false, -1, "order < 0"},
+        {false, false, 1, "iirType is out of range"},
     };
     float taps[4] = {1, 1, 1, 1};
     for (const auto& c : initCases) {
-        nspReports().clear();
+        Reset();
         NspIirTapState t{};
-        nspsIirlInit(c.type, c.nullTaps ? nullptr : taps, c.order, c.nullState ? nullptr : &t);
+        nspsIirlInit(9, c.nullTaps ? nullptr : taps, c.order, c.nullState ? nullptr : &t);
         ExpectSingleBadArgument("nspsIirlInit", c.message, "nspiirl");
     }
 }

@@ -61,6 +61,20 @@ protected:
         EXPECT_EQ(nspLastStatus(), NSP_STS_BAD_ARGUMENT);
     }
 
+    // Every report so far, as "status func module message" (no message: "status func module").
+    static std::vector<std::string> ReportLines() {
+        std::vector<std::string> lines;
+        for (const NspReport& r : nspReports())
+            lines.push_back(std::to_string(r.status) + " " + r.func + " " + r.module +
+                            (r.hasMessage ? " " + r.message : ""));
+        return lines;
+    }
+    // Starts the next case: no reports, last status 0.
+    static void Reset() {
+        nspReports().clear();
+        nspSetLastStatus(NSP_STS_OK);
+    }
+
 private:
     int32_t m_nSavedMode = 0;
     int32_t m_nSavedStatus = 0;
