@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -13,51 +14,33 @@ using NspVec = NspReportingTest;
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-uint32_t bits(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
+// Bit patterns, so that NaN, -0 and +0 compare as what they are.
+std::vector<uint32_t> bits(const std::vector<float>& v) {
+    std::vector<uint32_t> u(v.size());
+    std::memcpy(u.data(), v.data(), v.size() * sizeof(float));
     return u;
 }
 
-TEST_F(NspVec, ThreshAboveAndBelow) {
-    float above[6] = {1.0f, 1.5f, kInf, kNaN, 0.5f, -kInf};
-    nspsbThresh1(above, 6, 1.0f, NSP_THRESH_ABOVE);
-    EXPECT_EQ(above[0], 1.0f);
-    EXPECT_EQ(above[1], 1.0f);
-    EXPECT_EQ(above[2], 1.0f);
-    EXPECT_TRUE(std::isnan(above[3]));
-    EXPECT_EQ(above[4], 0.5f);
-    EXPECT_EQ(above[5], -kInf);
+std::vector<uint32_t> thresh(std::vector<float> v, float level, int32_t op) {
+    nspsbThresh1(v.data(), static_cast<int32_t>(v.size()), level, op);
+    return bits(v);
+}
 
-    float below[6] = {-1.0f, -3.0f, -kInf, kNaN, 0.0f, kInf};
-    nspsbThresh1(below, 6, -1.0f, NSP_THRESH_BELOW);
-    EXPECT_EQ(below[0], -1.0f);
-    EXPECT_EQ(below[1], -1.0f);
-    EXPECT_EQ(below[2], -1.0f);
-    EXPECT_EQ(below[3], -1.0f);
-    EXPECT_EQ(below[4], 0.0f);
-    EXPECT_EQ(below[5], kInf);
+TEST_F(NspVec, ThreshAboveBelowAndLevelBits) {
+    EXPECT_EQ(thresh({1.0f, 1.5f, kInf, kNaN, 0.5f, -kInf}, 1.0f, NSP_THRESH_ABOVE),
+              bits({1.0f, 1.0f, 1.0f, kNaN, 0.5f, -kInf}));
+    EXPECT_EQ(thresh({-1.0f, -3.0f, -kInf, kNaN, 0.0f, kInf}, -1.0f, NSP_THRESH_BELOW),
+              bits({-1.0f, -1.0f, -1.0f, -1.0f, 0.0f, kInf}));
+    // -0 equals +0, so it is not replaced; a replaced element takes the level's own bits.
+    EXPECT_EQ(thresh({-0.0f, -5.0f}, 0.0f, NSP_THRESH_BELOW), bits({-0.0f, 0.0f}));
+    EXPECT_EQ(thresh({0.0f, 5.0f}, -0.0f, NSP_THRESH_ABOVE), bits({0.0f, -0.0f}));
 
     // Any non-zero operation lowers; the two clamping passes turn NaN into -1.
     float clamp[3] = {kNaN, 2.0f, -2.0f};
     nspsbThresh1(clamp, 3, 1.0f, 7);
     nspsbThresh1(clamp, 3, -1.0f, NSP_THRESH_BELOW);
-    EXPECT_EQ(clamp[0], -1.0f);
-    EXPECT_EQ(clamp[1], 1.0f);
-    EXPECT_EQ(clamp[2], -1.0f);
+    EXPECT_EQ(bits({clamp[0], clamp[1], clamp[2]}), bits({-1.0f, 1.0f, -1.0f}));
     EXPECT_TRUE(nspReports().empty());
-}
-
-TEST_F(NspVec, ThreshEqualNeverReplacedAndLevelStoredBitForBit) {
-    // -0 equals +0, so it is not replaced; a replaced element takes the level's own bits.
-    float v[2] = {-0.0f, -5.0f};
-    nspsbThresh1(v, 2, 0.0f, NSP_THRESH_BELOW);
-    EXPECT_EQ(bits(v[0]), 0x80000000u);
-    EXPECT_EQ(bits(v[1]), 0x00000000u);
-    float w[2] = {0.0f, 5.0f};
-    nspsbThresh1(w, 2, -0.0f, NSP_THRESH_ABOVE);
-    EXPECT_EQ(bits(w[0]), 0x00000000u);
-    EXPECT_EQ(bits(w[1]), 0x80000000u);
 }
 
 TEST_F(NspVec, ThreshChecks) {
