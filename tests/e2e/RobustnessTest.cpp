@@ -247,21 +247,3 @@ TEST(Robustness, OddParameterValuesKeepEveryRecordWellFormed) {
     HalvaneSetMessageHandler(previous);
     EXPECT_GT(g_messages, 0) << "unsupported codes were reported";
 }
-
-TEST(Robustness, CopiesAndAssignmentsNeverShareABuffer) {
-    CSurroundEffect a;
-    tWAVEFORMATEX format = Format(2, RATE);
-    a.Initialize(&format);
-    CSurroundEffect b(a);
-    EXPECT_EQ(b.GetOutputChannels(), 0) << "a copy has no graph of its own yet";
-    b.Initialize(&format);
-    CSurroundEffect c;
-    c = a;
-    c = c;
-    c.Initialize(&format);
-    a = b; // drops a's graph
-    EXPECT_EQ(ProcessAndCheck(a, 2, 5000), 0);
-    a.Initialize(&format);
-    for (CSurroundEffect* effect : {&a, &b, &c})
-        EXPECT_EQ(ProcessAndCheck(*effect, 2, 5000), 1);
-}

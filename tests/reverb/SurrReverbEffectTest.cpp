@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "nodes/NodeTestSupport.h"
 #include "nodes/SurrEffectDelay.h"
 #include "reverb/SurrReverbEffect.h"
 #include "reverb/SurrReverbFdnEffect.h"
@@ -12,13 +13,6 @@
 namespace {
 
 using Channels = std::vector<std::vector<float>>;
-
-tWAVEFORMATEX Format(int rate) {
-    tWAVEFORMATEX f{};
-    f.nChannels = 1;
-    f.nSamplesPerSec = static_cast<uint32_t>(rate);
-    return f;
-}
 
 struct NodeSetup {
     int code;
@@ -37,7 +31,7 @@ void Build(CSurrReverbEffect& node, const NodeSetup& s) {
     node.SetRevAbsorb(s.absorb);
     node.SetRevHFDecay(s.decay);
     node.m_bProcessAdvance = s.crossFeed;
-    tWAVEFORMATEX f = Format(s.rate);
+    tWAVEFORMATEX f = Format(static_cast<uint32_t>(s.rate));
     node.Initialize(&f);
 }
 
@@ -47,14 +41,10 @@ Channels RunNode(CSurrReverbEffect& node, const Channels& in, const std::vector<
     const int total = static_cast<int>(in[0].size());
     for (int done = 0, b = 0; done < total; ++b) {
         const int n = std::min(sizes[b % sizes.size()], total - done);
-        _SOUNDDATAEX_ block;
-        block.Allocate(static_cast<int>(in.size()), n);
-        for (size_t c = 0; c < in.size(); ++c)
-            std::memcpy(block.Channels[c], in[c].data() + done, n * sizeof(float));
+        Block block(in, done, n);
         EXPECT_EQ(node.Process(&block), 1);
         for (size_t c = 0; c < in.size(); ++c)
             std::memcpy(out[c].data() + done, block.Channels[c], n * sizeof(float));
-        block.Release();
         done += n;
     }
     return out;

@@ -6,24 +6,18 @@
 #include <random>
 #include <vector>
 
+#include "nodes/NodeTestSupport.h"
 #include "reverb/SurrReverbFdnEffect.h"
 #include "support/Signals.h"
 
 namespace {
-
-tWAVEFORMATEX Format(int channels, int rate) {
-    tWAVEFORMATEX f{};
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = static_cast<uint32_t>(rate);
-    return f;
-}
 
 struct Params {
     float dry, wet, gain, decay, room;
 };
 
 void Configure(CSurrReverbFdnEffect& core, int channels, int rate, const Params& p) {
-    tWAVEFORMATEX f = Format(channels, rate);
+    tWAVEFORMATEX f = Format(rate, static_cast<uint16_t>(channels));
     core.Initialize(&f);
     core.SetDry(p.dry);
     core.SetWet(p.wet);
@@ -267,7 +261,7 @@ TEST(SurrReverbFdnEffect, DryOnlyAndSilentNetwork) {
     }
     {
         CSurrReverbFdnEffect core; // no room size yet: dry part only
-        tWAVEFORMATEX f = Format(2, 44100);
+        tWAVEFORMATEX f = Format(44100, 2);
         core.Initialize(&f);
         core.SetDry(0.5f);
         std::vector<float> l = in, r = in;

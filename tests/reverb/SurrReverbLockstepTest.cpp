@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "nodes/NodeTestSupport.h"
 #include "reverb/SurrReverbEffect.h"
 #include "reverb/SurrReverbFdnEffect.h"
 #include "reverb/SurrReverbLockstep.h"
@@ -103,9 +104,7 @@ TEST(SurrReverbLockstep, NodeMatchesCoresOneByOneForEveryLayoutAndInstructionSet
             CSurrReverbEffect node;
             node.SetSpeakersConfig(code);
             Apply(node, STEPS[0]);
-            tWAVEFORMATEX f{};
-            f.nChannels = 1;
-            f.nSamplesPerSec = 48000;
+            tWAVEFORMATEX f = Format(48000);
             node.Initialize(&f);
             const int channels = node.m_nSpeakers;
             std::vector<CSurrReverbFdnEffect> twin(channels);
@@ -119,10 +118,7 @@ TEST(SurrReverbLockstep, NodeMatchesCoresOneByOneForEveryLayoutAndInstructionSet
             int step = 0;
             for (int done = 0; done < total;) {
                 const int n = std::min(NextBlock(rng), total - done);
-                _SOUNDDATAEX_ block;
-                block.Allocate(channels, n);
-                for (int c = 0; c < channels; ++c)
-                    std::memcpy(block.Channels[c], input[c].data() + done, sizeof(float) * n);
+                Block block(input, done, n);
                 ASSERT_EQ(node.Process(&block), 1);
                 for (int c = 0; c < channels && n > 0; ++c) {
                     std::vector<float> expected(input[c].begin() + done, input[c].begin() + done + n);
@@ -130,7 +126,6 @@ TEST(SurrReverbLockstep, NodeMatchesCoresOneByOneForEveryLayoutAndInstructionSet
                     ASSERT_EQ(std::memcmp(block.Channels[c], expected.data(), sizeof(float) * n), 0)
                         << "channel " << c << " at sample " << done << " (block " << n << ")";
                 }
-                block.Release();
                 done += n;
                 if (rng() % 4 == 0) {
                     step = (step + 1) % static_cast<int>(sizeof(STEPS) / sizeof(STEPS[0]));
@@ -149,9 +144,7 @@ TEST(SurrReverbLockstep, FallsBackToSingleCoresAndTakesOverAgain) {
     CSurrReverbEffect node;
     node.SetSpeakersConfig(63);
     Apply(node, STEPS[0]);
-    tWAVEFORMATEX f{};
-    f.nChannels = 1;
-    f.nSamplesPerSec = 44100;
+    tWAVEFORMATEX f = Format(44100);
     node.Initialize(&f);
     std::vector<CSurrReverbFdnEffect> twin(6);
     for (CSurrReverbFdnEffect& core : twin)
@@ -166,17 +159,13 @@ TEST(SurrReverbLockstep, FallsBackToSingleCoresAndTakesOverAgain) {
             node.m_pFdn[4]->SetWet(1.84f);
             twin[4].SetWet(1.84f);
         }
-        _SOUNDDATAEX_ block;
-        block.Allocate(6, 5000);
-        for (int c = 0; c < 6; ++c) {
-            std::memcpy(block.Channels[c], input[c].data() + part * 5000, sizeof(float) * 5000);
+        Block block(input, part * 5000, 5000);
+        for (int c = 0; c < 6; ++c)
             twin[c].Process(_SOUNDDATA_{5000, const_cast<float*>(input[c].data()) + part * 5000, nullptr});
-        }
         node.Process(&block);
         for (int c = 0; c < 6; ++c)
             EXPECT_EQ(std::memcmp(block.Channels[c], input[c].data() + part * 5000, sizeof(float) * 5000), 0)
                 << "part " << part << " channel " << c;
-        block.Release();
     }
     ExpectSameCores(node, twin);
 }
