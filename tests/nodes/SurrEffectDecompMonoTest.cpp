@@ -17,23 +17,9 @@ TEST(SurrEffectDecompMono, CopiesTheInputToEverySpeaker) {
         for (int c = 0; c < node.m_nSpeakers; ++c)
             EXPECT_EQ(block.Channel(c), in[0]) << code << " ch " << c;
 
-        std::vector<std::vector<float>> outputs(10, std::vector<float>(101, -9.0f));
-        float* pointers[10];
-        for (int c = 0; c < 10; ++c)
-            pointers[c] = outputs[c].data();
-        node.SetOutputBuffers(pointers);
-        std::vector<float> input = in[0];
-        _SOUNDDATAEX_ rt;
-        rt.Channels.reserve(10);
-        rt.Channels = {input.data()};
-        rt.nSamples = 101;
-        node.Process(&rt);
-        ASSERT_EQ(rt.Channels.size(), static_cast<size_t>(node.m_nSpeakers));
-        for (int c = 0; c < node.m_nSpeakers; ++c) {
-            EXPECT_EQ(rt.Channels[c], pointers[c]);
+        const Signal outputs = RunIntoCallerBuffers(node, in, node.m_nSpeakers);
+        for (int c = 0; c < node.m_nSpeakers; ++c)
             EXPECT_EQ(outputs[c], in[0]);
-        }
         EXPECT_EQ(outputs[node.m_nSpeakers][0], -9.0f); // nothing past the layout
-        rt.Channels.clear();
     }
 }

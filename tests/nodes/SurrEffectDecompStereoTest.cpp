@@ -59,24 +59,8 @@ TEST(SurrEffectDecompStereo, BlendsAndRealtimePathAgree) {
         }
 
         // Caller-owned buffers: the same samples, the input buffers untouched and still the caller's.
-        std::vector<std::vector<float>> outputs(10, std::vector<float>(n, -9.0f));
-        float* pointers[10];
-        for (int c = 0; c < 10; ++c)
-            pointers[c] = outputs[c].data();
-        node.SetOutputBuffers(pointers);
-        std::vector<float> left = in[0], right = in[1];
-        _SOUNDDATAEX_ rt;
-        rt.Channels.reserve(10);
-        rt.Channels = {left.data(), right.data()};
-        rt.nSamples = n;
-        node.Process(&rt);
-        ASSERT_EQ(rt.Channels.size(), tc.weights.size());
-        for (size_t c = 0; c < tc.weights.size(); ++c) {
-            EXPECT_EQ(rt.Channels[c], pointers[c]);
+        const Signal outputs = RunIntoCallerBuffers(node, in, tc.weights.size());
+        for (size_t c = 0; c < tc.weights.size(); ++c)
             EXPECT_EQ(block.Channel(c), outputs[c]) << tc.code << " ch " << c;
-        }
-        EXPECT_EQ(left, in[0]);
-        EXPECT_EQ(right, in[1]);
-        rt.Channels.clear(); // nothing of it is ours to release
     }
 }
