@@ -3,6 +3,8 @@
 // (one sample per input channel); "x_realtime" is seconds of 48 kHz audio processed per second.
 #include <benchmark/benchmark.h>
 
+#include "BenchSupport.h"
+
 #include <memory>
 #include <random>
 #include <vector>
@@ -11,26 +13,11 @@
 
 namespace {
 
-constexpr int RATE = 48000;
+using bench::Format;
+using bench::Noise;
+
+using bench::RATE;
 constexpr int LAYOUTS[] = {3, 51, 63, 255, 271, 1595, 1599};
-
-tWAVEFORMATEX Format(int channels) {
-    tWAVEFORMATEX f{};
-    f.wFormatTag = 3;
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = RATE;
-    f.wBitsPerSample = 32;
-    return f;
-}
-
-std::vector<float> Noise(size_t n, unsigned seed, float level) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-level, level);
-    std::vector<float> v(n);
-    for (float& x : v)
-        x = dist(rng);
-    return v;
-}
 
 // Host-side buffers: a second of noise per input channel, processed block by block and wrapped
 // around, and one output buffer per speaker of the block's size.

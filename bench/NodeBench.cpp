@@ -2,6 +2,8 @@
 // channels the kernel or node works on.
 #include <benchmark/benchmark.h>
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -23,24 +25,11 @@
 
 namespace {
 
+using bench::Format;
+using bench::Noise;
+
 constexpr int LAYOUT = 1599; // eight speakers
 constexpr int SPEAKERS = 8;
-
-std::vector<float> Noise(int n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
-    std::vector<float> v(n);
-    for (float& x : v)
-        x = dist(rng);
-    return v;
-}
-
-tWAVEFORMATEX Format(int channels) {
-    tWAVEFORMATEX f{};
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = 48000;
-    return f;
-}
 
 void BlockSizes(benchmark::internal::Benchmark* b) {
     b->ArgName("block")->Arg(64)->Arg(4096)->MinTime(0.1);

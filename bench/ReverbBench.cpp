@@ -1,6 +1,8 @@
 // Reverb throughput in samples per second: one core, and an eight-channel reverb node.
 #include <benchmark/benchmark.h>
 
+#include "BenchSupport.h"
+
 #include <random>
 #include <vector>
 
@@ -9,23 +11,10 @@
 
 namespace {
 
+using bench::Format;
+using bench::Noise;
+
 constexpr int BLOCK = 4096;
-
-std::vector<float> Noise(int n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(n);
-    for (float& x : v)
-        x = dist(rng);
-    return v;
-}
-
-tWAVEFORMATEX Format(int channels) {
-    tWAVEFORMATEX f{};
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = 48000;
-    return f;
-}
 
 // One core at the node's default levels; the argument is the core's channel count.
 void BM_ReverbCore(benchmark::State& state) {
