@@ -2,6 +2,7 @@
 #ifndef HALVANE_TESTS_E2E_E2ESUPPORT_H
 #define HALVANE_TESTS_E2E_E2ESUPPORT_H
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -55,6 +56,28 @@ inline Channels ProcessInBlocks(CSurroundEffect& effect, const Channels& input, 
         for (size_t k = 0; k < result.size(); ++k)
             output[k].insert(output[k].end(), result[k].begin(), result[k].end());
     }
+    return output;
+}
+
+// Hands `input` to ProcessPlanar in calls of `block` samples, writing `outputs` channels that start
+// out as `fill`; `result` gets the AND of the calls' results.
+inline Channels RenderPlanar(CSurroundEffect& effect, const Channels& input, size_t block, int outputs,
+                             int* result = nullptr, float fill = -7.0f) {
+    const size_t total = input[0].size();
+    Channels output(outputs, std::vector<float>(total, fill));
+    int all = 1;
+    for (size_t start = 0; start < total; start += block) {
+        std::vector<const float*> in;
+        for (const auto& channel : input)
+            in.push_back(channel.data() + start);
+        std::vector<float*> out;
+        for (auto& channel : output)
+            out.push_back(channel.data() + start);
+        all &= effect.ProcessPlanar(in.data(), static_cast<int>(in.size()), out.data(), outputs,
+                                    static_cast<int>(std::min(block, total - start)));
+    }
+    if (result)
+        *result = all;
     return output;
 }
 

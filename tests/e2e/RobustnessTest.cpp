@@ -48,16 +48,11 @@ int ProcessAndCheck(CSurroundEffect& effect, int inputs, int samples) {
     return result;
 }
 
+// ProcessPlanar into twelve outputs in one call: the ones past the graph's channels come back silent.
 int PlanarAndCheck(CSurroundEffect& effect, int inputs, int samples) {
-    Channels in = Noise(inputs, static_cast<size_t>(samples), 3);
-    Channels out(12, std::vector<float>(static_cast<size_t>(samples), 5.0f));
-    std::vector<const float*> inPtrs;
-    for (const auto& channel : in)
-        inPtrs.push_back(channel.data());
-    std::vector<float*> outPtrs;
-    for (auto& channel : out)
-        outPtrs.push_back(channel.data());
-    const int result = effect.ProcessPlanar(inPtrs.data(), inputs, outPtrs.data(), 12, samples);
+    int result = 0;
+    const Channels out = RenderPlanar(effect, Noise(inputs, static_cast<size_t>(samples), 3),
+                                      static_cast<size_t>(samples), 12, &result, 5.0f);
     if (result == 1) {
         for (size_t k = static_cast<size_t>(effect.GetOutputChannels()); k < out.size(); ++k)
             EXPECT_EQ(out[k], std::vector<float>(static_cast<size_t>(samples), 0.0f)) << k;

@@ -170,18 +170,13 @@ TEST(SurrReverbFdnEffect, LineLengthsFollowRoomAndRate) {
 }
 
 TEST(SurrReverbFdnEffect, RoomSizeClampsAndKeepsTailWhenUnchanged) {
+    const float inf = std::numeric_limits<float>::infinity();
     struct Case {
         float in, stored;
-    } cases[] = {{1.0f, 2.0f},
-                 {2.0f, 2.0f},
-                 {-5.0f, 2.0f},
-                 {80.0f, 50.0f},
-                 {50.0f, 50.0f},
-                 {49.5f, 49.5f},
-                 {2.5f, 2.5f},
-                 {std::numeric_limits<float>::quiet_NaN(), 50.0f},
-                 {std::numeric_limits<float>::infinity(), 50.0f},
-                 {-std::numeric_limits<float>::infinity(), 2.0f}};
+    } cases[] = {{1.0f, 2.0f},   {2.0f, 2.0f},   {-5.0f, 2.0f},
+                 {80.0f, 50.0f}, {50.0f, 50.0f}, {49.5f, 49.5f},
+                 {2.5f, 2.5f},   {inf, 50.0f},   {std::numeric_limits<float>::quiet_NaN(), 50.0f},
+                 {-inf, 2.0f}};
     for (const Case& c : cases) {
         CSurrReverbFdnEffect core;
         Configure(core, 1, 44100, {0, 1, 0.5f, 0, c.in});

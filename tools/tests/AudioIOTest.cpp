@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -23,12 +24,8 @@ std::string TempDir() {
 
 std::vector<std::string> Entries(const std::string& dir) {
     std::vector<std::string> out;
-    FILE* p = popen(("ls -A " + dir).c_str(), "r");
-    char line[512];
-    while (p && fgets(line, sizeof line, p))
-        out.push_back(line);
-    if (p)
-        pclose(p);
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        out.push_back(entry.path().filename().string());
     return out;
 }
 
@@ -140,7 +137,6 @@ TEST(OutputFile, RoundTripWithChannelMask) {
     OutputFile flac;
     EXPECT_FALSE(flac.Open(dir + "/x.flac", FileType::Flac, SampleFormat::Pcm24, 48000, layout->speakers,
                            true, -1, error));
-    EXPECT_EQ(Entries(dir), std::vector<std::string>{"feed.wav\n"});
-    std::remove(path.c_str());
-    rmdir(dir.c_str());
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"feed.wav"});
+    std::filesystem::remove_all(dir);
 }

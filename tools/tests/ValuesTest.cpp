@@ -38,8 +38,8 @@ TEST(Values, PositionsSpeakerValuesAndOrbits) {
     EXPECT_TRUE(ParsePosition("1.5,-0.25", x, y, error));
     EXPECT_EQ(x, 1.5f);
     EXPECT_EQ(y, -0.25f);
-    EXPECT_FALSE(ParsePosition("1.5x2", x, y, error));
-    EXPECT_FALSE(ParsePosition("nan,1", x, y, error));
+    for (const char* bad : {"1.5x2", "nan,1"})
+        EXPECT_FALSE(ParsePosition(bad, x, y, error)) << bad;
 
     int bit = 0;
     double v = 0;
@@ -48,10 +48,8 @@ TEST(Values, PositionsSpeakerValuesAndOrbits) {
     EXPECT_EQ(v, 0.5);
     EXPECT_TRUE(ParseSpeakerValue("SR=3", bit, v, error));
     EXPECT_EQ(bit, HALVANE_SR);
-    EXPECT_FALSE(ParseSpeakerValue("XX=1", bit, v, error));
-    EXPECT_FALSE(ParseSpeakerValue("FL", bit, v, error));
-    EXPECT_FALSE(ParseSpeakerValue("FL=", bit, v, error));
-    EXPECT_FALSE(ParseSpeakerValue("FL=inf", bit, v, error));
+    for (const char* bad : {"XX=1", "FL", "FL=", "FL=inf"})
+        EXPECT_FALSE(ParseSpeakerValue(bad, bit, v, error)) << bad;
 
     float r = 0;
     double s = 0;
@@ -59,7 +57,6 @@ TEST(Values, PositionsSpeakerValuesAndOrbits) {
     EXPECT_EQ(r, 1.2f);
     EXPECT_EQ(s, 8.0);
     EXPECT_TRUE(ParseOrbit("0,1", r, s, error));
-    EXPECT_FALSE(ParseOrbit("1,0", r, s, error));
-    EXPECT_FALSE(ParseOrbit("-1,4", r, s, error));
-    EXPECT_FALSE(ParseOrbit("1", r, s, error));
+    for (const char* bad : {"1,0", "-1,4", "1"})
+        EXPECT_FALSE(ParseOrbit(bad, r, s, error)) << bad;
 }
