@@ -1,4 +1,4 @@
-// The small node base of the reverb core: format, and the pull through a chain of two.
+// The small node base of the reverb core: the pull through a chain of two.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -25,23 +25,6 @@ public:
 
 } // namespace
 
-TEST(SurrBaseEffectNotEx, InitializeTakesRateAndChannelsOnly) {
-    CSurrBaseEffectNotEx other;
-    CSurrBaseEffectNotEx node;
-    node.SetInput(&other);
-    tWAVEFORMATEX format{};
-    format.nChannels = 2;
-    format.nSamplesPerSec = 48000;
-    format.nAvgBytesPerSec = 1;
-    node.Initialize(&format);
-    EXPECT_EQ(node.m_nSamplesPerSec, 48000);
-    EXPECT_EQ(node.m_nChannels, 2);
-    EXPECT_EQ(node.m_pInput, &other);
-    float sample = 0.25f;
-    EXPECT_EQ(node.Process({1, &sample, nullptr}), 1); // the base leaves samples alone
-    EXPECT_EQ(sample, 0.25f);
-}
-
 TEST(SurrBaseEffectNotEx, ChainProcessesFirstThenSecondOnTheSameBuffers) {
     struct Case {
         int firstResult, secondResult, expected;
@@ -60,12 +43,14 @@ TEST(SurrBaseEffectNotEx, ChainProcessesFirstThenSecondOnTheSameBuffers) {
         EXPECT_EQ(right[0], -7.0f); // (1 * 2 - 3) * 2 - 5
         EXPECT_EQ(left[1], 9.0f);
     }
-    // Without an input, the node's own result mapped to 0 or 1; the base Process gives 1.
+    // Without an input, the node's own result mapped to 0 or 1; the base Process gives 1 and leaves
+    // the samples alone.
     std::vector<int> log;
     TraceNode alone(log, 1, 0);
-    float sample = 0.0f;
+    float sample = 0.25f;
     EXPECT_EQ(alone.GetBuffer({1, &sample, nullptr}), 0);
     EXPECT_EQ(log, std::vector<int>{1});
     CSurrBaseEffectNotEx base;
     EXPECT_EQ(base.GetBuffer({1, &sample, nullptr}), 1);
+    EXPECT_EQ(sample, 1.5f); // 0.25 * 2 + 1 from the trace node only
 }

@@ -154,6 +154,7 @@ TEST(Robustness, OddParameterValuesKeepEveryRecordWellFormed) {
     // Each case: values no host should send, but may. They pass through as arithmetic (NaN and
     // infinite samples are allowed results) and must never reach the kernels with a bad count,
     // overrun a table or convert a non-finite value to an integer.
+    // clang-format off
     const std::vector<std::function<void(CSurroundEffect&)>> cases = {
         [](CSurroundEffect& e) { e.SetRoomSize(0.0f, 0.0f, true); },
         [](CSurroundEffect& e) { e.SetRoomSize(NaN, NaN, true); },
@@ -170,39 +171,14 @@ TEST(Robustness, OddParameterValuesKeepEveryRecordWellFormed) {
         [](CSurroundEffect& e) { e.SetLFEMaxFreq(RATE / 2, true); },
         [](CSurroundEffect& e) { e.SetLFEMaxFreq(INT_MAX, true); },
         [](CSurroundEffect& e) { e.SetLFEMaxFreq(INT_MIN, true); },
-        [](CSurroundEffect& e) {
-            e.SetLowPass(true);
-            e.SetLowPassFreq(RATE / 2);
-        },
-        [](CSurroundEffect& e) {
-            e.SetLowPass(true);
-            e.SetLowPassFreq(INT_MIN);
-        },
-        [](CSurroundEffect& e) {
-            e.SetMoveOff(false);
-            e.SetLowPass(true);
-            e.SetLowPassFreq(0);
-        },
-        [](CSurroundEffect& e) {
-            e.SetVolume(NaN, true);
-            e.SetLFEVolume(INF, true);
-            e.SetDryOutVolume(NaN);
-        },
-        [](CSurroundEffect& e) {
-            e.SetRevAbsorb(-1.0f);
-            e.SetRevWet(1e30f);
-            e.SetRevDry(-INF);
-        },
-        [](CSurroundEffect& e) {
-            e.SetRevAbsorb(NaN);
-            e.SetRevHFDecay(NaN);
-            e.SetProcessAdvance(true);
-        },
-        [](CSurroundEffect& e) {
-            e.SetRevHFDecay(2.0f);
-            e.SetProcessAdvance(true);
-            e.SetRoomSize(1e30f, 1e30f, true); // cross-feed delays far beyond any history
-        },
+        [](CSurroundEffect& e) { e.SetLowPass(true); e.SetLowPassFreq(RATE / 2); },
+        [](CSurroundEffect& e) { e.SetLowPass(true); e.SetLowPassFreq(INT_MIN); },
+        [](CSurroundEffect& e) { e.SetMoveOff(false); e.SetLowPass(true); e.SetLowPassFreq(0); },
+        [](CSurroundEffect& e) { e.SetVolume(NaN, true); e.SetLFEVolume(INF, true); e.SetDryOutVolume(NaN); },
+        [](CSurroundEffect& e) { e.SetRevAbsorb(-1.0f); e.SetRevWet(1e30f); e.SetRevDry(-INF); },
+        [](CSurroundEffect& e) { e.SetRevAbsorb(NaN); e.SetRevHFDecay(NaN); e.SetProcessAdvance(true); },
+        // Cross-feed delays far beyond any history.
+        [](CSurroundEffect& e) { e.SetRevHFDecay(2.0f); e.SetProcessAdvance(true); e.SetRoomSize(1e30f, 1e30f, true); },
         [](CSurroundEffect& e) {
             for (int speaker : {INT_MIN, -1, 0, 9, 10, 11, 2048, INT_MAX, int{HALVANE_SR}})
                 e.SetVolumeChannel(speaker, NaN);
@@ -221,6 +197,7 @@ TEST(Robustness, OddParameterValuesKeepEveryRecordWellFormed) {
             e.SetRoomSize(0.0f, 0.0f, true);
         },
     };
+    // clang-format on
     for (int code : LAYOUT_CODES) {
         for (int inputs : {1, 2}) {
             for (size_t c = 0; c < cases.size(); ++c) {
