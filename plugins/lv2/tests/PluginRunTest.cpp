@@ -24,12 +24,8 @@ using counting::CountDuring;
 
 namespace {
 
-const char* ModulePath() {
-    return HALVANE_LV2_MODULE;
-}
-
 const LV2_Descriptor* Descriptor(int index) {
-    static void* module = dlopen(ModulePath(), RTLD_NOW | RTLD_LOCAL);
+    static void* module = dlopen(HALVANE_LV2_MODULE, RTLD_NOW | RTLD_LOCAL);
     if (!module)
         return nullptr;
     auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(module, "lv2_descriptor"));
