@@ -127,6 +127,7 @@ void RequireFinite(const char* name, float v) {
         throw UsageError{std::string(name) + " must be a finite number"};
 }
 
+// Without `full`, only what the room picture shows: layout, room, source and the LFE cut-off.
 EffectSettings ToSettings(const EffectArgs& a, bool full) {
     EffectSettings s;
     const LayoutInfo* layout = FindLayout(a.layout);
@@ -145,6 +146,9 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
     }
     if (!a.path.empty() && !a.orbit.empty())
         throw UsageError{"--path and --orbit cannot be combined"};
+    if (a.lfeCutoff <= 0)
+        throw UsageError{"--lfe-cutoff must be above 0 Hz"};
+    s.lfeCutoff = a.lfeCutoff;
     if (!full)
         return s;
 
@@ -156,9 +160,6 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
     RequireFinite("--hf-decay", a.hfDecay);
     s.volume = a.volume;
     s.lfeVolume = a.lfeVolume;
-    if (a.lfeCutoff <= 0)
-        throw UsageError{"--lfe-cutoff must be above 0 Hz"};
-    s.lfeCutoff = a.lfeCutoff;
     if (a.highpassOption && a.highpassOption->count() > 0) {
         if (a.highpass <= 0)
             throw UsageError{"--highpass must be above 0 Hz"};

@@ -123,6 +123,8 @@ LIST
     for text in "<svg" ">FL<" ">BR<" "gain 0.200 (-14.0 dB)" "delay 6.40 ms (307 smp)" "gain 0.175"; do
         grep -qF "$text" room.svg && ok || bad "room.svg lacks $text"
     done
+    expect 0 "plot --lfe-cutoff" -- "$H" plot --lfe-cutoff 77 -o lfe.svg
+    grep -qF "bass below 77 Hz" lfe.svg && ok || bad "plot ignores --lfe-cutoff"
     expect 0 "render --plot" -- "$H" render -q mono.wav p.wav --layout 7.1 --plot p.svg
     grep -qF ">SR<" p.svg && ok || bad "the render's picture lacks SR"
     no_temp_files
