@@ -56,11 +56,12 @@ struct RenderJob {
 // library can hold. Returns an empty string when the job can run.
 std::string CheckJobForRate(const RenderJob& job, int sampleRate);
 
-// Renders `input` into job.output. `progress` counts frames done (may be null). Returns false with
-// a message; a failed render leaves no file behind.
-// Library messages (an unsupported layout, for instance) turn the render into a failure.
+// Routes the library's messages to standard error; a message while a render builds its effect
+// (an unsupported layout, for instance) fails that render.
 void InstallLibraryMessageHandler();
 
+// Renders `input` into job.output. `progress` counts frames done (may be null). Returns false with
+// a message; a failed render leaves no file behind.
 bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error);
 
 } // namespace halvane_cli
