@@ -78,7 +78,7 @@ void AddPlacementOptions(CLI::App* app, EffectArgs& a) {
                     "Move the source along the timed points of FILE (lines \"SECONDS X Y\")")
         ->type_name("FILE");
     app->add_option("--orbit", a.orbit,
-                    "Move the source on a circle of RADIUS metres around --source, one "
+                    "Move the source on a circle of R metres around --source, one "
                     "clockwise turn every SECONDS")
         ->type_name("R,SECONDS");
 }
@@ -578,13 +578,16 @@ int main(int argc, char** argv) {
     std::string demoOut;
     OutputArgs demoArgs;
     CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo (a tune circling the room) to 5.1");
-    demo->add_option("out", demoOut, "Output file (default: halvane-demo.wav, replaced on every run)");
+    demo->add_option("out", demoOut, "Output file (default: halvane-demo.wav, replaced on every run)")
+        ->type_name("FILE");
     AddOutputOptions(demo, demoArgs);
 
     std::string layoutsRoom = "3x3";
     CLI::App* layouts =
         app.add_subcommand("layouts", "List the speaker layouts with channel order and positions");
-    layouts->add_option("--room", layoutsRoom, "Room size WIDTHxDEPTH in metres")->capture_default_str();
+    layouts->add_option("--room", layoutsRoom, "Room size WIDTHxDEPTH in metres")
+        ->capture_default_str()
+        ->type_name("WxD");
 
     EffectArgs plotEffect;
     int plotRate = 48000;
@@ -592,9 +595,12 @@ int main(int argc, char** argv) {
     std::string plotOut;
     CLI::App* plot = app.add_subcommand("plot", "Draw the room, speakers, source, gains and delays as SVG");
     AddPlacementOptions(plot, plotEffect);
-    plot->add_option("--rate", plotRate, "Sample rate for the delays in samples")->capture_default_str();
+    plot->add_option("--rate", plotRate, "Sample rate at which the delays are counted in samples")
+        ->capture_default_str()
+        ->type_name("HZ");
     plot->add_option("--lfe-cutoff", plotEffect.lfeCutoff, "LFE cut-off shown in the picture")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("HZ");
     plot->add_flag("--no-propagation-delay", plotNoDelay, "Show the speakers without travel-time delays");
     plot->add_option("-o,--output", plotOut, "SVG file to write (default: standard output)")
         ->type_name("FILE");
