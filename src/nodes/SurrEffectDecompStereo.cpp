@@ -24,10 +24,10 @@ void CSurrEffectDecompStereo::SetSpeakersConfig(int code) {
 
 void CSurrEffectDecompStereo::UpdateParams() {
     for (int i = 0; i < m_nSpeakers; ++i) {
-        const double x = m_SpeakerPos[i].x;
-        const float q = static_cast<float>(x / m_fRoomWidth);
+        // The left weight is formed from the right one as stored, so the pair is (1 - q, q).
+        const float q = static_cast<float>(static_cast<double>(m_SpeakerPos[i].x) / m_fRoomWidth);
         m_Weights[i].fLeft = static_cast<float>(1.0 - q);
-        m_Weights[i].fRight = static_cast<float>(x / m_fRoomWidth);
+        m_Weights[i].fRight = q;
     }
 }
 
@@ -73,11 +73,10 @@ int CSurrEffectDecompStereo::Process(_SOUNDDATAEX_* data) {
     // Realtime path: caller-owned buffers in and out. Otherwise the block gets new buffers of its
     // own. Either way the right-hand products go through the member scratch buffer, one largest
     // block at a time (the arithmetic is per sample, so the pieces join seamlessly).
+    // Blend writes every sample of every channel, so new buffers need no clearing first.
     _SOUNDDATAEX_ out;
-    if (!m_ppOutputBuffers) {
+    if (!m_ppOutputBuffers)
         out.Allocate(m_nSpeakers, n);
-        out.Silence();
-    }
     float* const* outputs = m_ppOutputBuffers ? m_ppOutputBuffers : out.Channels.data();
     for (int i = 0; i < m_nSpeakers; ++i) {
         for (int32_t done = 0; done < n; done += MAX_BLOCK) {
