@@ -8,24 +8,18 @@ namespace {
 constexpr int32_t IIR_TYPE = 1;
 constexpr int32_t IIR_ORDER = 2;
 constexpr int FILTER_SLOTS = 10;
-constexpr double PI = 3.141592653589793;
+
+// A state is either built or free (marker 0): a failed build leaves it free as well.
+void FreeIfBuilt(NspIirFilterState& state) {
+    if (state.initMarker == NSP_IIR_INIT_MARKER)
+        nspIirFree(&state); // clears the marker
+}
 
 } // namespace
 
-CSurrEffectIIRHighPassFilter::CSurrEffectIIRHighPassFilter() : m_IirState{} {
-    for (int i = 0; i < FILTER_SLOTS; ++i) {
-        m_nFilterChannel[i] = 1;
-        m_IirState[i].initMarker = 0; // free: nothing to release yet
-    }
-}
-
 CSurrEffectIIRHighPassFilter::~CSurrEffectIIRHighPassFilter() {
-    for (NspIirFilterState& state : m_IirState) {
-        if (state.initMarker != 0) {
-            nspIirFree(&state);
-            state.initMarker = 0;
-        }
-    }
+    for (NspIirFilterState& state : m_IirState)
+        FreeIfBuilt(state);
 }
 
 void CSurrEffectIIRHighPassFilter::Initialize(tWAVEFORMATEX* format) {
@@ -56,10 +50,7 @@ void CSurrEffectIIRHighPassFilter::UpdateParams() {
 // the delay lines, so the filters restart from silence.
 void CSurrEffectIIRHighPassFilter::RebuildStates() {
     for (NspIirFilterState& state : m_IirState) {
-        if (state.initMarker != 0) {
-            nspIirFree(&state);
-            state.initMarker = 0;
-        }
+        FreeIfBuilt(state);
         nspsIirInit(IIR_TYPE, m_fTaps, IIR_ORDER, &state);
     }
 }

@@ -2,10 +2,6 @@
 
 #include <cmath>
 
-namespace {
-constexpr double PI = 3.141592653589793;
-} // namespace
-
 CSurrEffectIIRLowPassFilter::CSurrEffectIIRLowPassFilter() {
     m_nFrequency = 8000;
 }
