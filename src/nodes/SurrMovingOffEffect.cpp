@@ -16,8 +16,7 @@ constexpr float SPEED_OF_SOUND = 331.46f;
 
 CSurrMovingOffEffect::CSurrMovingOffEffect() {
     m_OneChannel.Channels.resize(1, nullptr);
-    // Distances of layout 63 in the default room; there are no delay nodes to retime yet.
-    CSurrMovingOffEffect::UpdateParams();
+    ComputeDistances(); // layout 63 in the default room; no delay nodes exist yet
 }
 
 CSurrMovingOffEffect::~CSurrMovingOffEffect() {
@@ -49,11 +48,10 @@ void CSurrMovingOffEffect::DestroyDelays() {
 }
 
 // A new layout moves the speakers, so every delay node is rebuilt (with an empty history) at the
-// node's stored rate and channel count.
+// node's stored rate and channel count; Initialize destroys the old ones first.
 void CSurrMovingOffEffect::SetSpeakersConfig(int code) {
     CSurrBaseEffect::SetSpeakersConfig(code);
     ComputeDistances();
-    DestroyDelays();
     tWAVEFORMATEX format{};
     format.nChannels = static_cast<uint16_t>(m_nChannels);
     format.nSamplesPerSec = static_cast<uint32_t>(m_nSamplesPerSec);
