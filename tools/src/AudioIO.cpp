@@ -267,33 +267,40 @@ bool OutputFile::Open(const std::string& path, FileType type, SampleFormat forma
     return true;
 }
 
+namespace {
+
+// Planar float channels to one interleaved buffer of the file's sample type.
+template <typename T, typename Convert>
+T* Interleave(const float* const* channels, int frames, int nChannels, std::vector<T>& out, Convert convert) {
+    out.resize(static_cast<size_t>(frames) * static_cast<size_t>(nChannels));
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < nChannels; ++c)
+            out[static_cast<size_t>(i) * nChannels + c] = convert(channels[c][i]);
+    return out.data();
+}
+
+} // namespace
+
 bool OutputFile::Write(const float* const* channels, int frames, std::string& error) {
     if (frames <= 0)
         return true;
-    const size_t count = static_cast<size_t>(frames) * static_cast<size_t>(m_channels);
     sf_count_t written = 0;
     switch (m_format) {
-    case SampleFormat::Float:
-        m_float.resize(count);
-        for (int i = 0; i < frames; ++i)
-            for (int c = 0; c < m_channels; ++c)
-                m_float[static_cast<size_t>(i) * m_channels + c] = channels[c][i];
-        written = sf_writef_float(m_file, m_float.data(), frames);
+    case SampleFormat::Float: {
+        const float* data = Interleave(channels, frames, m_channels, m_float, [](float s) { return s; });
+        written = sf_writef_float(m_file, data, frames);
         break;
-    case SampleFormat::Pcm16:
-        m_short.resize(count);
-        for (int i = 0; i < frames; ++i)
-            for (int c = 0; c < m_channels; ++c)
-                m_short[static_cast<size_t>(i) * m_channels + c] = m_converter.To16(channels[c][i]);
-        written = sf_writef_short(m_file, m_short.data(), frames);
+    }
+    case SampleFormat::Pcm16: {
+        auto dither = [this](float s) { return m_converter.To16(s); };
+        written = sf_writef_short(m_file, Interleave(channels, frames, m_channels, m_short, dither), frames);
         break;
-    case SampleFormat::Pcm24:
-        m_int.resize(count);
-        for (int i = 0; i < frames; ++i)
-            for (int c = 0; c < m_channels; ++c)
-                m_int[static_cast<size_t>(i) * m_channels + c] = m_converter.To24(channels[c][i]);
-        written = sf_writef_int(m_file, m_int.data(), frames);
+    }
+    case SampleFormat::Pcm24: {
+        auto round = [this](float s) { return m_converter.To24(s); };
+        written = sf_writef_int(m_file, Interleave(channels, frames, m_channels, m_int, round), frames);
         break;
+    }
     }
     if (written != frames) {
         error = std::string("write error: ") + sf_strerror(m_file);
