@@ -15,6 +15,14 @@ constexpr int MAX_CHANNELS = 10;
 // Largest block, in samples per channel, that one pull carries through the graph.
 constexpr int MAX_BLOCK = 4096;
 
+// Speed of sound, 331.46 m/s held as float: the delay arithmetic divides by that float's value.
+constexpr float SPEED_OF_SOUND = 331.46f;
+
+// Time sound takes to cover a distance: milliseconds from metres, formed in double, rounded once.
+inline float TravelTimeMs(float metres) {
+    return static_cast<float>(static_cast<double>(metres) * 1000.0 / static_cast<double>(SPEED_OF_SOUND));
+}
+
 // Speaker bit numbers (the speaker's mask value is 1 << bit).
 enum SpeakerBit : int { FL = 0, FR, FC, LFE, BL, BR, FLC, FRC, BC, SL, SR };
 

@@ -7,13 +7,6 @@
 
 using namespace halvane;
 
-namespace {
-
-// Speed of sound, 331.46 m/s held as float: the delay arithmetic divides by that float's value.
-constexpr float SPEED_OF_SOUND = 331.46f;
-
-} // namespace
-
 CSurrMovingOffEffect::CSurrMovingOffEffect() {
     m_OneChannel.Channels.resize(1, nullptr);
     ComputeDistances(); // layout 63 in the default room; no delay nodes exist yet
@@ -31,7 +24,7 @@ void CSurrMovingOffEffect::Initialize(tWAVEFORMATEX* format) {
         if (IsLfeChannel(*this, c))
             continue;
         m_pDelays[c] = new CSurrEffectDelayEx();
-        m_pDelays[c]->SetDelay(DelayMs(c), false);
+        m_pDelays[c]->SetDelay(TravelTimeMs(m_fDistance[c]), false);
         m_pDelays[c]->Initialize(format);
     }
 }
@@ -70,18 +63,13 @@ void CSurrMovingOffEffect::ComputeDistances() {
     }
 }
 
-float CSurrMovingOffEffect::DelayMs(int channel) const {
-    return static_cast<float>(static_cast<double>(m_fDistance[channel]) * 1000.0 /
-                              static_cast<double>(SPEED_OF_SOUND));
-}
-
 // Moving the source or resizing the room retimes the existing delay nodes in place: their history
 // is kept and the new delay applies from the next block on.
 void CSurrMovingOffEffect::UpdateParams() {
     ComputeDistances();
     for (int c = 0; c < m_nSpeakers; ++c)
         if (!IsLfeChannel(*this, c) && m_pDelays[c])
-            m_pDelays[c]->SetDelay(DelayMs(c), true);
+            m_pDelays[c]->SetDelay(TravelTimeMs(m_fDistance[c]), true);
 }
 
 int CSurrMovingOffEffect::Process(_SOUNDDATAEX_* data) {

@@ -22,7 +22,6 @@ public:
 private:
     void DestroyDelays();
     void ComputeDistances();
-    float DelayMs(int channel) const;
 
     _SOUNDDATAEX_ m_OneChannel; // hands one channel to its delay node; never owns the buffer
 };

@@ -4,22 +4,20 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/SpeakerLayout.h"
 #include "dsp/nsp.h"
 #include "nodes/SurrEffectDelay.h"
 #include "reverb/SurrReverbFdnEffect.h"
 
 namespace {
 
-// Samples per channel of the largest block the graph passes; longer blocks go in pieces.
-constexpr int32_t BLOCK = 4096;
-constexpr int MAX_CHANNELS = 10;
-
-// Speed of sound in m/s, held as float as the delay arithmetic expects.
-constexpr float SPEED_OF_SOUND = 331.46f;
+// The graph's limits: longer blocks go through the cores and the cross-feed in pieces.
+using halvane::MAX_BLOCK;
+using halvane::MAX_CHANNELS;
 
 // The four corners and the speaker bit of each (index into m_ChannelMap).
 enum Corner { FL, FR, BL, BR };
-constexpr int CORNER_BIT[4] = {0, 1, 4, 5};
+constexpr int CORNER_BIT[4] = {halvane::FL, halvane::FR, halvane::BL, halvane::BR};
 
 // Distance a cross-feed path covers.
 enum Path { WIDTH, DEPTH, DIAGONAL };
@@ -52,11 +50,6 @@ void AddScaled(const float* src, float gain, float* dest, int32_t n) {
     }
 }
 
-// Travel time in milliseconds over a distance in metres.
-float TravelTimeMs(float metres) {
-    return static_cast<float>(metres * 1000.0 / static_cast<double>(SPEED_OF_SOUND));
-}
-
 } // namespace
 
 CSurrReverbEffect::CSurrReverbEffect() = default;
@@ -84,7 +77,7 @@ void CSurrReverbEffect::DeleteCores() {
 void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     CSurrBaseEffect::Initialize(format);
     Free();
-    m_CoreOut.Allocate(m_nSpeakers, BLOCK);
+    m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
 
     // Cores and delay nodes each work on one channel of the stream.
     tWAVEFORMATEX mono = *format;
@@ -96,13 +89,12 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     const float distance[3] = {width, depth, std::sqrt(width * width + depth * depth)};
     for (int g = 0; g < 4; ++g) {
         for (int i = 0; i < 3; ++i) {
-            m_pCrossDelay[g][i] = new CSurrEffectDelayEx();
-            m_pCrossDelay[g][i]->SetDelay(TravelTimeMs(distance[CROSS_GROUPS[g].path[i]]), false);
+            CSurrEffectDelayEx* delay = new CSurrEffectDelayEx();
+            m_pCrossDelay[g][i] = delay;
+            delay->SetDelay(halvane::TravelTimeMs(distance[CROSS_GROUPS[g].path[i]]), false);
+            delay->Initialize(&mono); // converts the delay to samples at the stream's rate
         }
     }
-    for (auto& group : m_pCrossDelay)
-        for (CSurrEffectDelayEx* delay : group)
-            delay->Initialize(&mono);
     m_CornerHistory.assign(4 * static_cast<size_t>(HISTORY), 0.0f);
     for (int32_t& oldest : m_nCornerOldest)
         oldest = 0;
@@ -133,7 +125,7 @@ void CSurrReverbEffect::SetSpeakersConfig(int code) {
     mono.nChannels = 1;
     mono.nSamplesPerSec = static_cast<uint32_t>(m_nSamplesPerSec);
     CreateCores(&mono);
-    m_CoreOut.Allocate(m_nSpeakers, BLOCK);
+    m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
     UpdateParams();
 }
 
@@ -195,8 +187,8 @@ int CSurrReverbEffect::Process(_SOUNDDATAEX_* data) {
     }
     // Cores and delay nodes carry their state across calls, so pieces of one block give the same
     // samples as the block at once.
-    for (int32_t done = 0; done < n; done += BLOCK)
-        ProcessPiece(data, done, std::min(n - done, BLOCK));
+    for (int32_t done = 0; done < n; done += MAX_BLOCK)
+        ProcessPiece(data, done, std::min(n - done, MAX_BLOCK));
     return 1;
 }
 
