@@ -37,29 +37,20 @@ struct UsageError {
     std::string message;
 };
 
-// Options of the effect, as typed; turned into EffectSettings once parsing is done.
+// Options of the effect as typed. The values that need no parsing are read straight into `fx`,
+// so the defaults --help shows are the renderer's own; the rest is parsed by ToSettings.
 struct EffectArgs {
+    EffectSettings fx;
     std::string layout = "5.1";
     std::string room = "3x3";
     std::string source;
-    float volume = 1.0f;
-    float lfeVolume = 1.0f;
-    int lfeCutoff = 100;
-    int highpass = 80;
+    std::string path;
+    std::string orbit;
     CLI::Option* highpassOption = nullptr;
     bool noPropagationDelay = false;
     bool noReverb = false;
-    float reverbWet = 1.8f;
-    float reverbDry = 0.0f;
-    float absorb = 0.14f;
-    float hfDecay = 0.42f;
-    bool cornerCrossfeed = false;
     std::vector<std::string> speakerVolumes;
     std::vector<std::string> remaps;
-    bool invertRight = false;
-    bool clamp = false;
-    std::string path;
-    std::string orbit;
 };
 
 void AddPlacementOptions(CLI::App* app, EffectArgs& a) {
@@ -85,41 +76,41 @@ void AddPlacementOptions(CLI::App* app, EffectArgs& a) {
 
 void AddEffectOptions(CLI::App* app, EffectArgs& a) {
     AddPlacementOptions(app, a);
-    app->add_option("--volume", a.volume, "Master volume of every speaker but the LFE")
+    app->add_option("--volume", a.fx.volume, "Master volume of every speaker but the LFE")
         ->capture_default_str();
     app->add_option("--speaker-volume", a.speakerVolumes,
                     "Volume of one speaker of the layout, e.g. BL=0.5 (repeatable; LFE: use --lfe-volume)")
         ->type_name("SPK=V")
         ->allow_extra_args(false);
-    app->add_option("--lfe-volume", a.lfeVolume, "Gain of the LFE speaker")->capture_default_str();
-    app->add_option("--lfe-cutoff", a.lfeCutoff, "The LFE speaker gets the bass below HZ")
+    app->add_option("--lfe-volume", a.fx.lfeVolume, "Gain of the LFE speaker")->capture_default_str();
+    app->add_option("--lfe-cutoff", a.fx.lfeCutoff, "The LFE speaker gets the bass below HZ")
         ->capture_default_str()
         ->type_name("HZ");
     a.highpassOption =
-        app->add_option("--highpass", a.highpass,
+        app->add_option("--highpass", a.fx.highpass,
                         "Remove the bass below HZ from every speaker but the LFE (off by default)")
             ->type_name("HZ");
     app->add_flag("--no-propagation-delay", a.noPropagationDelay,
                   "Do not delay each speaker by the sound's travel time from the source");
     app->add_flag("--no-reverb", a.noReverb, "Switch the room reverb off");
-    app->add_option("--reverb-wet", a.reverbWet, "Level of the reverb")->capture_default_str();
-    app->add_option("--reverb-dry", a.reverbDry, "Level of the direct sound inside the reverb branch")
+    app->add_option("--reverb-wet", a.fx.reverbWet, "Level of the reverb")->capture_default_str();
+    app->add_option("--reverb-dry", a.fx.reverbDry, "Level of the direct sound inside the reverb branch")
         ->capture_default_str();
-    app->add_option("--absorb", a.absorb, "Absorption of the walls; the tail decays faster as it grows")
+    app->add_option("--absorb", a.fx.absorb, "Absorption of the walls; the tail decays faster as it grows")
         ->capture_default_str();
-    app->add_option("--hf-decay", a.hfDecay, "Damping of the high frequencies in the reverb tail")
+    app->add_option("--hf-decay", a.fx.hfDecay, "Damping of the high frequencies in the reverb tail")
         ->capture_default_str();
     app->add_flag(
-        "--corner-crossfeed", a.cornerCrossfeed,
+        "--corner-crossfeed", a.fx.cornerCrossfeed,
         "Feed each corner speaker's reverb to the other corners with the travel time across the room");
     app->add_option(
            "--remap", a.remaps,
            "Route speaker SPK to output channel CH, swapping with the speaker that has it (repeatable)")
         ->type_name("SPK=CH")
         ->allow_extra_args(false);
-    app->add_flag("--invert-right", a.invertRight,
+    app->add_flag("--invert-right", a.fx.invertRight,
                   "Invert the polarity of the right-hand speakers (FR, BR, SR)");
-    app->add_flag("--clamp", a.clamp, "Clamp every sample to -1 .. 1");
+    app->add_flag("--clamp", a.fx.clamp, "Clamp every sample to -1 .. 1");
 }
 
 void RequireFinite(const char* name, float v) {
@@ -127,9 +118,9 @@ void RequireFinite(const char* name, float v) {
         throw UsageError{std::string(name) + " must be a finite number"};
 }
 
-// Without `full`, only what the room picture shows: layout, room, source and the LFE cut-off.
+// Without `full`, only the options the room picture shows are checked: layout, room, source, LFE cut-off.
 EffectSettings ToSettings(const EffectArgs& a, bool full) {
-    EffectSettings s;
+    EffectSettings s = a.fx;
     const LayoutInfo* layout = FindLayout(a.layout);
     if (!layout)
         throw UsageError{"--layout " + a.layout +
@@ -146,40 +137,27 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
     }
     if (!a.path.empty() && !a.orbit.empty())
         throw UsageError{"--path and --orbit cannot be combined"};
-    if (a.lfeCutoff <= 0)
+    if (s.lfeCutoff <= 0)
         throw UsageError{"--lfe-cutoff must be above 0 Hz"};
-    s.lfeCutoff = a.lfeCutoff;
     if (!full)
         return s;
 
-    RequireFinite("--volume", a.volume);
-    RequireFinite("--lfe-volume", a.lfeVolume);
-    RequireFinite("--reverb-wet", a.reverbWet);
-    RequireFinite("--reverb-dry", a.reverbDry);
-    RequireFinite("--absorb", a.absorb);
-    RequireFinite("--hf-decay", a.hfDecay);
-    s.volume = a.volume;
-    s.lfeVolume = a.lfeVolume;
-    if (a.highpassOption && a.highpassOption->count() > 0) {
-        if (a.highpass <= 0)
-            throw UsageError{"--highpass must be above 0 Hz"};
-        s.highpass = a.highpass;
-    }
+    RequireFinite("--volume", s.volume);
+    RequireFinite("--lfe-volume", s.lfeVolume);
+    RequireFinite("--reverb-wet", s.reverbWet);
+    RequireFinite("--reverb-dry", s.reverbDry);
+    RequireFinite("--absorb", s.absorb);
+    RequireFinite("--hf-decay", s.hfDecay);
+    if (a.highpassOption && a.highpassOption->count() > 0 && s.highpass <= 0)
+        throw UsageError{"--highpass must be above 0 Hz"};
     s.propagationDelay = !a.noPropagationDelay;
     if (s.highpass > 0 && !s.propagationDelay)
         throw UsageError{"--highpass cannot be combined with --no-propagation-delay: the library's high-pass "
                          "stage follows the propagation delays"};
     s.reverb = !a.noReverb;
-    s.reverbWet = a.reverbWet;
-    s.reverbDry = a.reverbDry;
     // Below 0 the reverb's loop gain passes 1 and the tail grows without end.
-    if (a.absorb < 0.0f || a.absorb > 1.0f)
+    if (s.absorb < 0.0f || s.absorb > 1.0f)
         throw UsageError{"--absorb must be from 0 to 1"};
-    s.absorb = a.absorb;
-    s.hfDecay = a.hfDecay;
-    s.cornerCrossfeed = a.cornerCrossfeed;
-    s.invertRight = a.invertRight;
-    s.clamp = a.clamp;
 
     std::set<int> inLayout(layout->speakers.begin(), layout->speakers.end());
     for (const std::string& sv : a.speakerVolumes) {
@@ -598,7 +576,7 @@ int main(int argc, char** argv) {
     plot->add_option("--rate", plotRate, "Sample rate at which the delays are counted in samples")
         ->capture_default_str()
         ->type_name("HZ");
-    plot->add_option("--lfe-cutoff", plotEffect.lfeCutoff, "LFE cut-off shown in the picture")
+    plot->add_option("--lfe-cutoff", plotEffect.fx.lfeCutoff, "LFE cut-off shown in the picture")
         ->capture_default_str()
         ->type_name("HZ");
     plot->add_flag("--no-propagation-delay", plotNoDelay, "Show the speakers without travel-time delays");
