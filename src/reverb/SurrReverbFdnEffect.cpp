@@ -8,21 +8,14 @@
 
 namespace {
 
-// Householder reflection I - (2/12) * ones: every line output gets -2/12 of the lines' sum added.
-constexpr double HOUSEHOLDER = -2.0 / 12.0;
-// The network output is the sum of twelve mix outputs; wet / 12 keeps its level near the input's.
-constexpr double WET_DIVISOR = 12.0;
 // Sample rate at which FDN_BASE_LENGTHS are the line lengths of the reference room.
 constexpr double REFERENCE_RATE = 44100.0;
 constexpr float ROOM_MIN = 2.0f;  // metres
 constexpr float ROOM_MAX = 50.0f; // metres
 
 constexpr int LINES = CSurrReverbFdnEffect::LINES;
-
-// Mix output that the value of line k is written to. The left bank rotates by one; the right bank
-// shuffles, so that the two banks of a two-channel core decorrelate.
-constexpr int LEFT_PERMUTATION[LINES] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0};
-constexpr int RIGHT_PERMUTATION[LINES] = {2, 4, 6, 8, 10, 1, 3, 5, 7, 0, 11, 9};
+constexpr double HOUSEHOLDER = CSurrReverbFdnEffect::HOUSEHOLDER;
+constexpr double WET_DIVISOR = CSurrReverbFdnEffect::WET_DIVISOR;
 
 // What a pass over one bank does with its sums A (alternating signs) and B (half against half).
 enum class Pass {
@@ -31,27 +24,14 @@ enum class Pass {
     Second, // outA += A * scale, outB += B * scale (one rounding each)
 };
 
-// Samples until the first line reaches its end. A line already at its end starts over at 0 and
-// does not shorten the run. Within a run no position needs a wrap test.
-int32_t SamplesUntilWrap(FdnBank& bank) {
-    int32_t run = bank.m_nLineLength[0];
-    for (int k = 0; k < LINES; ++k) {
-        const int32_t remaining = bank.m_nLineLength[k] - bank.m_nLinePos[k];
-        if (remaining <= 0)
-            bank.m_nLinePos[k] = 0;
-        else if (remaining < run)
-            run = remaining;
-    }
-    return run;
-}
-
 // Runs n samples of `in` through one bank. The damping switch and the permutation are template
 // arguments so that the per-sample loop carries no branch on them; the low-pass states live in
 // locals for the whole block.
 template <bool RightBank, bool Damp, Pass P>
 void RunBank(FdnBank& bank, const float* in, float* outA, float* outB, int32_t n, float gain, float decay,
              float scale) {
-    constexpr const int* perm = RightBank ? RIGHT_PERMUTATION : LEFT_PERMUTATION;
+    constexpr const int* perm =
+        RightBank ? CSurrReverbFdnEffect::RIGHT_PERMUTATION : CSurrReverbFdnEffect::LEFT_PERMUTATION;
     const double g = gain;
     const double c = decay;
     float state[LINES];
@@ -60,7 +40,8 @@ void RunBank(FdnBank& bank, const float* in, float* outA, float* outB, int32_t n
 
     int32_t done = 0;
     while (done < n) {
-        const int32_t run = std::min(n - done, SamplesUntilWrap(bank));
+        const int32_t run =
+            std::min(n - done, CSurrReverbFdnEffect::SamplesUntilWrap(bank.m_nLineLength, bank.m_nLinePos));
         float* line[LINES];
         for (int k = 0; k < LINES; ++k)
             line[k] = bank.m_pLine[k] + bank.m_nLinePos[k];

@@ -28,6 +28,28 @@ public:
     static constexpr double FDN_REFERENCE_ROOM = 9.151473999023438;
     // Largest block the per-block scratch buffers hold; longer blocks are processed in pieces.
     static constexpr int MAX_BLOCK = 4096;
+    // Householder reflection I - (2/12) * ones: every line output gets -2/12 of the lines' sum added.
+    static constexpr double HOUSEHOLDER = -2.0 / 12.0;
+    // The network output is the sum of twelve mix outputs; wet / 12 keeps its level near the input's.
+    static constexpr double WET_DIVISOR = 12.0;
+    // Mix output that the value of line k is written to. The left bank rotates by one; the right
+    // bank shuffles, so that the two banks of a two-channel core decorrelate.
+    static constexpr int LEFT_PERMUTATION[LINES] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0};
+    static constexpr int RIGHT_PERMUTATION[LINES] = {2, 4, 6, 8, 10, 1, 3, 5, 7, 0, 11, 9};
+
+    // Samples until the first line reaches its end. A line already at its end starts over at 0 and
+    // does not shorten the run. Within a run no position needs a wrap test.
+    static int32_t SamplesUntilWrap(const int32_t* length, int32_t* pos) {
+        int32_t run = length[0];
+        for (int k = 0; k < LINES; ++k) {
+            const int32_t remaining = length[k] - pos[k];
+            if (remaining <= 0)
+                pos[k] = 0;
+            else if (remaining < run)
+                run = remaining;
+        }
+        return run;
+    }
 
     CSurrReverbFdnEffect();
     ~CSurrReverbFdnEffect() override;

@@ -14,11 +14,12 @@
 
 namespace {
 
+// The one-channel core's constants: its lines, Householder reflection, the mix output each line
+// feeds (a one-channel core has the left bank only) and its wet divisor.
 constexpr int LOCKSTEP_LINES = CSurrReverbFdnEffect::LINES;
-// The one-channel core's constants: Householder reflection and the mix output each line feeds.
-constexpr double LOCKSTEP_HOUSEHOLDER = -2.0 / 12.0;
-constexpr int LOCKSTEP_PERMUTATION[LOCKSTEP_LINES] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0};
-constexpr double WET_DIVISOR = 12.0;
+constexpr double LOCKSTEP_HOUSEHOLDER = CSurrReverbFdnEffect::HOUSEHOLDER;
+constexpr const int (&LOCKSTEP_PERMUTATION)[LOCKSTEP_LINES] = CSurrReverbFdnEffect::LEFT_PERMUTATION;
+constexpr double WET_DIVISOR = CSurrReverbFdnEffect::WET_DIVISOR;
 constexpr int32_t MAX_BLOCK = CSurrReverbFdnEffect::MAX_BLOCK;
 
 struct LockstepArgs {
@@ -31,20 +32,6 @@ struct LockstepArgs {
     int32_t n;
     float gain, decay, scale, dry;
 };
-
-// Samples until the first line reaches its end; a line already at its end starts over at 0 (the
-// core's rule, so that positions handed back mean the same).
-inline int32_t SamplesUntilWrap(const int32_t* length, int32_t* pos) {
-    int32_t run = length[0];
-    for (int k = 0; k < LOCKSTEP_LINES; ++k) {
-        const int32_t remaining = length[k] - pos[k];
-        if (remaining <= 0)
-            pos[k] = 0;
-        else if (remaining < run)
-            run = remaining;
-    }
-    return run;
-}
 
 using RunFn = void (*)(LockstepArgs&);
 
