@@ -313,20 +313,18 @@ void Run(LV2_Handle handle, uint32_t sampleCount) {
     for (int c = 0; c < outputs; ++c)
         if (!p.out[c])
             return;
-    if (p.fresh) {
-        p.fresh = false;
-        // A host that sets its controls after activate: nothing has been processed yet, so the graph
-        // is built again from the values it asks for. Settings changed on a running graph do not all
-        // act as on a fresh one (the reverb's corner cross-feed keeps its travel times), and this way
-        // the first cycle sounds exactly like a render with the same settings.
-        if (ControlsChanged(p)) {
-            try {
-                Build(p);
-            } catch (const std::bad_alloc&) {
-            }
-            p.fresh = false;
+    // A host that sets its controls after activate: nothing has been processed yet, so the graph is
+    // built again from the values it asks for. Settings changed on a running graph do not all act as
+    // on a fresh one (the reverb's corner cross-feed keeps its travel times), and this way the first
+    // cycle sounds exactly like a render with the same settings. Without memory the graph of
+    // activate stays.
+    if (p.fresh && ControlsChanged(p)) {
+        try {
+            Build(p);
+        } catch (const std::bad_alloc&) {
         }
     }
+    p.fresh = false;
     ApplyChanges(p);
 
     const float* chunkIn[2] = {p.scratch[0], p.scratch[1]};
