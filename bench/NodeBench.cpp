@@ -5,7 +5,6 @@
 #include "BenchSupport.h"
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "Halvane.h"
@@ -101,8 +100,8 @@ BENCHMARK(BM_KernelIir)->Apply(BlockSizes);
 
 // ---- nodes, each on a record of eight speaker channels unless it makes them ----
 
-// Runs `node` on an eight-channel record refilled from noise before each block (refill untimed
-// would dominate nothing: it is a copy per channel, as the graph's splitter does anyway).
+// Runs `node` on an eight-channel record refilled from noise before each block. The refill is
+// timed with the node: one copy per channel, as the graph's splitter makes anyway.
 template <class Node>
 void RunOnSpeakers(benchmark::State& state, Node& node) {
     const int n = static_cast<int>(state.range(0));
@@ -253,7 +252,6 @@ void BM_NodeReverb(benchmark::State& state) {
     node.SetSpeakersConfig(LAYOUT);
     node.m_bProcessAdvance = state.range(1) != 0;
     tWAVEFORMATEX f = Format(1);
-    f.nSamplesPerSec = 48000;
     node.Initialize(&f);
     RunOnSpeakers(state, node);
 }
@@ -264,10 +262,6 @@ BENCHMARK(BM_NodeReverb)
     ->Args({64, 1})
     ->Args({4096, 1})
     ->MinTime(0.2);
-
-} // namespace
-
-namespace {
 
 // The reverb node's lockstep loop built for each instruction set (1: SSE2, 2: AVX2, 3: AVX-512),
 // on layouts 3 (two channels), 63 (six) and 1599 (eight), 4096-sample blocks, no cross-feed. A set the
@@ -298,8 +292,8 @@ void BM_NodeReverbIsa(benchmark::State& state) {
     block.Release();
     CSurrReverbLockstep::Force(Isa::Auto);
     state.SetItemsProcessed(state.iterations() * n);
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * n / 48000.0,
-                                                      benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * n / bench::RATE, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_NodeReverbIsa)
     ->ArgNames({"isa", "layout"})

@@ -1,12 +1,11 @@
-// Reverb throughput in samples per second: one core, and an eight-channel reverb node.
+// Reverb throughput in samples per second of one core. The reverb node on eight channels is
+// BM_NodeReverb and BM_NodeReverbIsa in NodeBench.cpp.
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
 
-#include <random>
 #include <vector>
 
-#include "reverb/SurrReverbEffect.h"
 #include "reverb/SurrReverbFdnEffect.h"
 
 namespace {
@@ -38,32 +37,5 @@ void BM_ReverbCore(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * BLOCK * channels);
 }
 BENCHMARK(BM_ReverbCore)->Arg(1)->Arg(2);
-
-// Reverb node on layout 1599 (eight channels, eight cores); the argument switches the corner
-// cross-feed. Items are samples summed over channels.
-void BM_ReverbNode8(benchmark::State& state) {
-    CSurrReverbEffect node;
-    node.SetSpeakersConfig(1599);
-    node.UpdateRoomSize(3.0f, 3.0f);
-    node.SetRevDry(0.0f);
-    node.SetRevWet(1.84f);
-    node.SetRevAbsorb(0.14f);
-    node.SetRevHFDecay(0.42f);
-    node.m_bProcessAdvance = state.range(0) != 0;
-    tWAVEFORMATEX f = Format(1);
-    node.Initialize(&f);
-    const std::vector<float> input = Noise(BLOCK, 2);
-    _SOUNDDATAEX_ block;
-    block.Allocate(8, BLOCK);
-    for (auto _ : state) {
-        for (float* channel : block.Channels)
-            std::copy(input.begin(), input.end(), channel);
-        node.Process(&block);
-        benchmark::DoNotOptimize(block.Channels[0]);
-    }
-    block.Release();
-    state.SetItemsProcessed(state.iterations() * BLOCK * 8);
-}
-BENCHMARK(BM_ReverbNode8)->Arg(0)->Arg(1);
 
 } // namespace
