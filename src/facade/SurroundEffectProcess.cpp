@@ -132,21 +132,21 @@ void CSurroundEffect::PostProcessing(_SOUNDDATAEX_* data) {
                 nspsbMpy1(-1.0f, channel, data->nSamples);
         }
     }
-    // Channels in the order of the speakers they feed. The table is a permutation, so each channel
-    // is taken once; any channel it does not name (a layout stored but not applied) goes last, so
-    // that the record still owns every buffer exactly once.
+    // Channels in the order of the speakers they feed, each at its first mention (the speakers a
+    // layout lacks all name channel 9); any channel the table does not name (a layout stored but
+    // not applied) goes last, so that the record still owns every buffer exactly once.
     std::vector<float*> ordered;
     ordered.reserve(n);
-    bool taken[MAX_CHANNELS + 1] = {};
+    bool taken[MAX_CHANNELS] = {};
     for (int k = 0; k < SPEAKER_BITS; ++k) {
         const int e = m_SpeakerToChannel[k];
-        if (e >= 0 && e < n && !taken[e]) {
+        if (e >= 0 && e < n && e < MAX_CHANNELS && !taken[e]) {
             ordered.push_back(data->Channels[e]);
             taken[e] = true;
         }
     }
     for (int e = 0; e < n; ++e)
-        if (e > MAX_CHANNELS || !taken[e])
+        if (e >= MAX_CHANNELS || !taken[e])
             ordered.push_back(data->Channels[e]);
     data->Channels.swap(ordered);
     data->bFlag = 0;
