@@ -26,6 +26,14 @@ inline float TravelTimeMs(float metres) {
 // Speaker bit numbers (the speaker's mask value is 1 << bit).
 enum SpeakerBit : int { FL = 0, FR, FC, LFE, BL, BR, FLC, FRC, BC, SL, SR };
 
+// Bit number of a speaker mask value (1, 2, 4 ... 1024), or -1 for any other value.
+constexpr int SpeakerIndex(int speaker) {
+    for (int k = 0; k < SPEAKER_BITS; ++k)
+        if (speaker == (1 << k))
+            return k;
+    return -1;
+}
+
 // Where a speaker stands, as fractions of the room's width and depth.
 struct Place {
     float fx;

@@ -57,12 +57,10 @@ int CSurrBaseEffect::Process(_SOUNDDATAEX_* /*data*/) {
 
 int CSurrBaseEffect::GetChannelIndex(int speakerBit) const {
     const Layout* layout = FindLayout(m_nSpeakersConfig);
-    if (!layout)
+    const int k = SpeakerIndex(speakerBit);
+    if (!layout || k < 0)
         return CHANNEL_ABSENT;
-    for (int k = 0; k < SPEAKER_BITS; ++k)
-        if (speakerBit == (1 << k))
-            return layout->map[k];
-    return CHANNEL_ABSENT;
+    return layout->map[k];
 }
 
 void CSurrBaseEffect::BuildChannelMap() {

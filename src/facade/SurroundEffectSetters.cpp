@@ -14,18 +14,6 @@
 
 using namespace halvane;
 
-namespace {
-
-// Index of a speaker mask value (1, 2, 4 ... 1024) in the per-speaker tables, or -1.
-int SpeakerIndex(int speaker) {
-    for (int k = 0; k < SPEAKER_BITS; ++k)
-        if (speaker == (1 << k))
-            return k;
-    return -1;
-}
-
-} // namespace
-
 void CSurroundEffect::GetRoomSize(float& width, float& depth) {
     width = m_fRoomWidth;
     depth = m_fRoomDepth;
@@ -179,6 +167,8 @@ void CSurroundEffect::SetDryOutVolume(float level) {
 // Speaker bits name speakers (through the speaker-to-channel table); any other value is taken as a
 // channel index. Indices outside the node's ten entries are ignored.
 void CSurroundEffect::SetVolumeChannel(int speaker, float volume) {
+    // Without a graph the call returns at once, without waiting for the lock; the test is repeated
+    // under the lock, as the graph may have been freed meanwhile.
     if (!m_bInitialized)
         return;
     CriticalSectionGuard lock(m_cs);
