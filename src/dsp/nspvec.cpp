@@ -118,7 +118,7 @@ float* nspsAllocAligned(int32_t n) {
         return nullptr;
     }
     // Room for n floats, the raw-address slot and the worst-case step up to the next multiple of 32.
-    const std::size_t bytes = 4 * static_cast<std::size_t>(n) + kAlign + kRawSlot;
+    const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(n) + kAlign + kRawSlot;
     void* raw = std::malloc(bytes);
     if (raw == nullptr) {
         return nullptr;

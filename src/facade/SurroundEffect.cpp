@@ -36,7 +36,8 @@ private:
     uint16_t m_channels;
 };
 
-// Filter flags that select only the LFE channel L (flag 9 when the layout has no LFE speaker).
+// Filter flags that select only the LFE channel (channel 9, which no layout has, when the layout
+// has no LFE speaker).
 void MakeLfeList(int lfeChannel, int32_t (&flags)[MAX_CHANNELS]) {
     for (int32_t& flag : flags)
         flag = 0;
