@@ -233,11 +233,10 @@ public:
     void Draw(int64_t done) {
         if (!m_enabled)
             return;
-        const int width = 40;
         const double f = std::min(1.0, static_cast<double>(done) / static_cast<double>(m_total));
-        const int filled = static_cast<int>(f * width);
+        const int filled = static_cast<int>(f * kWidth);
         std::string bar(static_cast<size_t>(filled), '#');
-        bar.append(static_cast<size_t>(width - filled), '.');
+        bar.append(static_cast<size_t>(kWidth - filled), '.');
         std::lock_guard<std::mutex> lock(g_printMutex);
         std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), static_cast<int>(f * 100.0));
         std::fflush(stderr);
@@ -247,11 +246,13 @@ public:
         if (!m_drawn)
             return;
         std::lock_guard<std::mutex> lock(g_printMutex);
-        std::fprintf(stderr, "\r%*s\r", 48, "");
+        std::fprintf(stderr, "\r%*s\r", kLineWidth, "");
         std::fflush(stderr);
     }
 
 private:
+    static constexpr int kWidth = 40;             // characters of the bar itself
+    static constexpr int kLineWidth = kWidth + 8; // the bar in brackets, " 100%" and a spare column
     bool m_enabled;
     int64_t m_total;
     bool m_drawn = false;
