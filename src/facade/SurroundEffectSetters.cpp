@@ -71,7 +71,7 @@ void CSurroundEffect::SetSoundPos(float x, float y, bool apply) {
 }
 
 int CSurroundEffect::SetSpeakerToChannel(int speaker, int channel) {
-    if (static_cast<unsigned>(channel) > 9u)
+    if (channel < 0 || channel >= MAX_CHANNELS)
         return -1;
     CriticalSectionGuard lock(m_cs);
     int holder = -1;
