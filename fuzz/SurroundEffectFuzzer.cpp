@@ -177,15 +177,22 @@ void CheckBuffers(const _SOUNDDATAEX_& record) {
     (void)sink;
 }
 
-// Builds a host record, hands it to Process (or GetBuffer) and checks what comes back.
-void RunProcess(FuzzEffect& effect, Reader& in, long& budget, bool viaGetBuffer, bool postProcess) {
-    const int channels = in.Range(0, 3);
+// The length of one call's blocks: up to MAX_SAMPLES, now and then a negative one, and only what
+// is left of the input's budget (past it, short blocks that keep the calls going).
+int TakeSamples(Reader& in, long& budget) {
     int samples = in.Range(0, MAX_SAMPLES);
     if (in.Byte() < 16)
         samples = -in.Range(0, 5);
     if (samples > budget)
         samples = static_cast<int>(budget > 0 ? budget % 64 : 0);
     budget -= samples > 0 ? samples : 0;
+    return samples;
+}
+
+// Builds a host record, hands it to Process (or GetBuffer) and checks what comes back.
+void RunProcess(FuzzEffect& effect, Reader& in, long& budget, bool viaGetBuffer, bool postProcess) {
+    const int channels = in.Range(0, 3);
+    const int samples = TakeSamples(in, budget);
 
     _SOUNDDATAEX_ record;
     record.nSamples = samples;
@@ -232,12 +239,7 @@ void RunProcess(FuzzEffect& effect, Reader& in, long& budget, bool viaGetBuffer,
 void RunProcessPlanar(FuzzEffect& effect, Reader& in, long& budget) {
     const int inputs = in.Range(0, 3);
     const int outputs = in.Range(0, 12);
-    int samples = in.Range(0, MAX_SAMPLES);
-    if (in.Byte() < 16)
-        samples = -in.Range(0, 5);
-    if (samples > budget)
-        samples = static_cast<int>(budget > 0 ? budget % 64 : 0);
-    budget -= samples > 0 ? samples : 0;
+    const int samples = TakeSamples(in, budget);
     const bool alias = in.Bool();
 
     const size_t length = samples > 0 ? static_cast<size_t>(samples) : 0;
