@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 namespace halvane_cli {
 
@@ -30,7 +31,7 @@ public:
     // of every speaker that has one of the `channels` channels.
     std::vector<int> PostProcessedSpeakers(int channels) const {
         std::vector<int> out;
-        for (int k = 0; k < 11; ++k)
+        for (int k = 0; k < static_cast<int>(std::size(m_SpeakerToChannel)); ++k)
             if (m_SpeakerToChannel[k] >= 0 && m_SpeakerToChannel[k] < channels)
                 out.push_back(1 << k);
         return out;
