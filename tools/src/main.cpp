@@ -339,10 +339,10 @@ struct OutputArgs {
     std::string plot;
 };
 
-void AddOutputOptions(CLI::App* app, OutputArgs& o) {
+// `formatDefault` says where the file type comes from when --format is not given.
+void AddOutputOptions(CLI::App* app, OutputArgs& o, const std::string& formatDefault) {
     app->add_option("--format", o.format,
-                    "Output file type: wav (WAVE_FORMAT_EXTENSIBLE) or flac "
-                    "(default: from the output's extension, wav for -o)")
+                    "Output file type: wav (WAVE_FORMAT_EXTENSIBLE) or flac (default: " + formatDefault + ")")
         ->check(CLI::IsMember({"wav", "flac"}));
     o.bitsOption = app->add_option("--bits", o.bits,
                                    "Output samples: float (32-bit, WAV only), 24, or 16 "
@@ -552,14 +552,14 @@ int main(int argc, char** argv) {
     render->add_option("--tail", ra.tail, "Seconds of silence fed after the input so the reverb rings out")
         ->capture_default_str();
     AddEffectOptions(render, renderEffect);
-    AddOutputOptions(render, renderOut);
+    AddOutputOptions(render, renderOut, "from the output's extension, wav for -o");
 
     std::string demoOut;
     OutputArgs demoArgs;
     CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo (a tune circling the room) to 5.1");
     demo->add_option("out", demoOut, "Output file (default: halvane-demo.wav, replaced on every run)")
         ->type_name("FILE");
-    AddOutputOptions(demo, demoArgs);
+    AddOutputOptions(demo, demoArgs, "from the output's extension");
 
     std::string layoutsRoom = "3x3";
     CLI::App* layouts =
