@@ -1,6 +1,8 @@
 #include "Motion.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -106,7 +108,7 @@ bool ParsePathText(const std::string& text, std::vector<PathPoint>& points, std:
         points.push_back(p);
     }
     if (points.empty()) {
-        error = "no points";
+        error = "no points: expected lines of \"SECONDS X Y\"";
         return false;
     }
     return true;
@@ -115,7 +117,7 @@ bool ParsePathText(const std::string& text, std::vector<PathPoint>& points, std:
 bool ReadPathFile(const std::string& file, std::vector<PathPoint>& points, std::string& error) {
     std::ifstream in(file);
     if (!in) {
-        error = "cannot read " + file;
+        error = file + ": " + std::strerror(errno);
         return false;
     }
     std::stringstream text;

@@ -96,7 +96,8 @@ std::string CheckJobForRate(const RenderJob& job, int sampleRate) {
     if (longest > kMaxDelaySamples)
         return "the room is too large for " + std::to_string(sampleRate) + " Hz: sound would travel " +
                std::to_string(longest) + " samples, the library holds at most " +
-               std::to_string(kMaxDelaySamples);
+               std::to_string(kMaxDelaySamples) +
+               "; choose a smaller --room or keep the source (and its --orbit or --path) nearer the speakers";
     return {};
 }
 
