@@ -192,6 +192,8 @@ void BM_NodeDelay(benchmark::State& state) {
 }
 BENCHMARK(BM_NodeDelay)->Apply(BlockSizes);
 
+// The two filter nodes are named against their design: CSurrEffectIIRHighPassFilter is the LFE
+// low-pass, CSurrEffectIIRLowPassFilter the optional high-pass stage. The benchmarks go by design.
 void BM_NodeLfeLowPass(benchmark::State& state) {
     CSurrEffectIIRHighPassFilter node;
     Setup(node, 1);
