@@ -103,6 +103,27 @@ const LayoutInfo* FindLayout(const std::string& nameOrCode) {
     return nullptr;
 }
 
+std::string LayoutNames() {
+    std::string out;
+    for (const LayoutInfo& l : AllLayouts())
+        out += (out.empty() ? "" : ", ") + std::string(l.name);
+    return out;
+}
+
+std::string LayoutCodes() {
+    std::string out;
+    for (const LayoutInfo& l : AllLayouts())
+        out += (out.empty() ? "" : ", ") + std::to_string(l.code);
+    return out;
+}
+
+std::string SpeakerNames() {
+    std::string out;
+    for (const SpeakerInfo& s : AllSpeakers())
+        out += (out.empty() ? "" : " ") + std::string(s.name);
+    return out;
+}
+
 uint32_t ChannelMask(const std::vector<int>& speakers) {
     uint32_t mask = 0;
     for (int bit : speakers)

@@ -36,6 +36,12 @@ const SpeakerInfo* SpeakerOfBit(int bit);
 const LayoutInfo* FindLayout(const std::string& nameOrCode);
 const LayoutInfo* LayoutOfCode(int code);
 
+// The names the command line accepts, for help and error messages: "stereo, quad, 5.1, ..." (code
+// order), "3, 51, 63, ..." and "FL FR FC LFE ..." (bit order).
+std::string LayoutNames();
+std::string LayoutCodes();
+std::string SpeakerNames();
+
 // Channel mask of a file whose channels carry `speakers` in this order: the OR of their bits.
 uint32_t ChannelMask(const std::vector<int>& speakers);
 

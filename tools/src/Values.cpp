@@ -52,8 +52,7 @@ bool ParseSpeakerValue(const std::string& text, int& speaker, double& value, std
     const size_t eq = text.find('=');
     const SpeakerInfo* info = eq == std::string::npos ? nullptr : FindSpeaker(text.substr(0, eq));
     if (!info) {
-        error = "expected SPEAKER=VALUE with a speaker of FL FR FC LFE BL BR FLC FRC BC SL SR, not \"" +
-                text + "\"";
+        error = "expected SPEAKER=VALUE with a speaker of " + SpeakerNames() + ", not \"" + text + "\"";
         return false;
     }
     if (!ParseNumber(text.substr(eq + 1), value)) {

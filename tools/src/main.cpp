@@ -54,8 +54,7 @@ struct EffectArgs {
 };
 
 void AddPlacementOptions(CLI::App* app, EffectArgs& a) {
-    app->add_option("--layout", a.layout,
-                    "Speaker layout: stereo, quad, 5.1, 7.1-wide, 4.1, 6.1, 7.1 or the numeric code")
+    app->add_option("--layout", a.layout, "Speaker layout: " + LayoutNames() + " or the numeric code")
         ->capture_default_str()
         ->type_name("NAME");
     app->add_option("--room", a.room, "Room size WIDTHxDEPTH in metres")
@@ -123,9 +122,8 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
     EffectSettings s = a.fx;
     const LayoutInfo* layout = FindLayout(a.layout);
     if (!layout)
-        throw UsageError{"--layout " + a.layout +
-                         ": not a layout (stereo, quad, 5.1, 7.1-wide, 4.1, 6.1, 7.1, or 3, 51, 63, 255, "
-                         "271, 1595, 1599)"};
+        throw UsageError{"--layout " + a.layout + ": not a layout (" + LayoutNames() + ", or " +
+                         LayoutCodes() + ")"};
     s.layout = layout->code;
     std::string error;
     if (!ParseRoom(a.room, s.roomWidth, s.roomDepth, error))
