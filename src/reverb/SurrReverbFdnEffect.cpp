@@ -15,7 +15,6 @@ constexpr float ROOM_MAX = 50.0f; // metres
 
 constexpr int LINES = CSurrReverbFdnEffect::LINES;
 constexpr double HOUSEHOLDER = CSurrReverbFdnEffect::HOUSEHOLDER;
-constexpr double WET_DIVISOR = CSurrReverbFdnEffect::WET_DIVISOR;
 
 // What a pass over one bank does with its sums A (alternating signs) and B (half against half).
 enum class Pass {
