@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "Halvane.h"
 #include "core/Message.h"
 #include "core/SpeakerLayout.h"
@@ -81,7 +83,10 @@ static float Rescale(float value, float newSize, float oldSize) {
 }
 
 void CSurrBaseEffect::SetRoomSize(float w, float d) {
-    for (int i = 0; i < m_nSpeakers; ++i) {
+    // A format of more channels than speaker places can set m_nSpeakers beyond the table; only the
+    // places that exist are rescaled.
+    const int places = std::min<int>(m_nSpeakers, MAX_CHANNELS);
+    for (int i = 0; i < places; ++i) {
         m_SpeakerPos[i].x = Rescale(m_SpeakerPos[i].x, w, m_fRoomWidth);
         m_SpeakerPos[i].y = Rescale(m_SpeakerPos[i].y, d, m_fRoomDepth);
     }
