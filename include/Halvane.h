@@ -268,6 +268,14 @@ protected:
 
 private:
     void CopyParameters(const CSurroundEffect& other);
+    // Initialize's builders, one per stage of the graph, called in this order.
+    void BuildSourceStages(tWAVEFORMATEX* format, int inputs);
+    void BuildDelayStages(tWAVEFORMATEX* format);
+    void BuildSplitter(tWAVEFORMATEX* format);
+    void BuildDirectBranch(tWAVEFORMATEX* format);
+    void BuildReverbBranch(tWAVEFORMATEX* format);
+    void BuildJoin(tWAVEFORMATEX* format);
+    void PrepareRealtimeBuffers(int inputs);
     int ProcessPlanarLocked(const float* const* ppInput, int nInputChannels, float* const* ppOutput,
                             int nOutputChannels, int nSamples);
 

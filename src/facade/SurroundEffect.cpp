@@ -1,4 +1,20 @@
 // The surround effect object: its parameters, its lock, and the graph that Initialize builds.
+//
+// The graph, in pull order from the output: each node pulls the node below it, and the branches
+// of the sum each pull the splitter.
+//
+//   VolumeEx       per-speaker volumes (the output)
+//   Sum            joins the branches: pulls the direct branch first, then the reverb branch
+//   |-- Volume     direct branch: master volume,
+//   |   Ears         the ears stage,
+//   |   Pos          positioning gains
+//   |-- Reverb     reverb branch: the reverb on every speaker
+//   Mux            splitter: pulls once per block, hands the block to both branches
+//   LowPass        high-pass of the non-LFE channels, in the path only while SetLowPass is on
+//   MovingOff      travel-time delays; with SetMoveOff(false) Mux pulls LFEFilter instead
+//   LFEFilter      low-pass that makes the LFE channel; MovingOff skips it without an LFE speaker
+//   Decomp         the mono or stereo input spread over the speaker channels
+
 #include "Halvane.h"
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
@@ -135,90 +151,15 @@ void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
     Free();
 
     FormatChannelsRestorer restorer(format);
-    const float width = m_fRoomWidth;
-    const float depth = m_fRoomDepth;
-    const float x = m_fSoundX;
-    const float y = m_fSoundY;
-
-    m_pDecomp = inputs == 1 ? new CSurrEffectDecompMono() : new CSurrEffectDecompStereo();
     // Every node sees the output channel count of the layout.
     format->nChannels = static_cast<uint16_t>(m_nSpeakers);
-    m_pDecomp->SetRoomSize(width, depth);
-    m_pDecomp->SetSoundPos(x, y);
-    m_pDecomp->Initialize(format);
-
-    int32_t lfeList[MAX_CHANNELS];
-    MakeLfeList(m_ChannelMap[LFE], lfeList);
-    m_pLFEFilter = new CSurrEffectIIRHighPassFilter();
-    m_pLFEFilter->SetFilterChannels(lfeList, MAX_CHANNELS);
-    m_pLFEFilter->SetFrequency(m_nLFEMaxFreq);
-    m_pLFEFilter->m_fGain = m_fLFEVolume;
-    m_pLFEFilter->Initialize(format);
-    m_pLFEFilter->SetInput(m_pDecomp);
-
-    m_pMovingOff = new CSurrMovingOffEffect();
-    m_pMovingOff->SetRoomSize(width, depth);
-    m_pMovingOff->SetSoundPos(x, y);
-    m_pMovingOff->Initialize(format);
-    m_pMovingOff->SetInput(m_pLFEFilter);
-
-    int32_t lowPassList[MAX_CHANNELS];
-    for (int c = 0; c < MAX_CHANNELS; ++c)
-        lowPassList[c] = 1 - lfeList[c];
-    m_pLowPass = new CSurrEffectIIRLowPassFilter();
-    m_pLowPass->SetFilterChannels(lowPassList, MAX_CHANNELS);
-    m_pLowPass->Initialize(format);
-    m_pLowPass->SetFrequency(m_nLowPassFreq);
-    m_pLowPass->SetInput(m_pMovingOff);
-
-    m_pMux = new CSurrEffectMux();
-    m_pMux->m_nOutputs = 2;
-    m_pMux->Initialize(format);
-    m_pMux->SetInput(m_pMovingOff);
-
-    m_pPos = new CSurrEffectPos();
-    m_pPos->SetRoomSize(width, depth);
-    m_pPos->SetSoundPos(x, y);
-    m_pPos->Initialize(format);
-    m_pPos->SetInput(m_pMux);
-
-    m_pReverb = new CSurrReverbEffect();
-    m_pReverb->UpdateRoomSize(width, depth);
-    m_pReverb->SetRevAbsorb(m_fRevAbsorb);
-    m_pReverb->SetRevDry(m_fRevDry);
-    m_pReverb->SetRevHFDecay(m_fRevHFDecay);
-    m_pReverb->m_bProcessAdvance = m_bProcessAdvance;
-    m_pReverb->SetRevWet(m_fRevWet);
-    m_pReverb->Initialize(format);
-    m_pReverb->SetInput(m_pMux);
-
-    m_pEars = new CSurrEarsEffect();
-    m_pEars->Initialize(format);
-    m_pEars->SetInput(m_pPos);
-
-    m_pVolume = new CSurrVolumeEffect();
-    m_pVolume->m_dVolume = m_fVolume;
-    m_pVolume->Initialize(format);
-    m_pVolume->SetInput(m_pEars);
-
-    // The sum pulls the direct branch first, then the reverb: that fixes the splitter's cycle.
-    m_pSum = new CSurrEffectSum();
-    m_pSum->Initialize(format);
-    m_pSum->m_fDryOutVolume = m_fDryOutVolume;
-    m_pSum->SetInput(m_pVolume);
-    m_pSum->SetInput(m_pReverb);
-
-    m_pVolumeEx = new CSurrVolumeEffectEx();
-    m_pVolumeEx->m_dVolume = 1.0;
-    m_pVolumeEx->Initialize(format);
-    m_pVolumeEx->SetInput(m_pSum);
-
-    m_RtBlock.Channels.reserve(MAX_CHANNELS);
-    m_RtInput.assign(2 * MAX_BLOCK, 0.0f);
-    m_RtOutput.assign(MAX_CHANNELS * MAX_BLOCK, 0.0f);
-    for (int c = 0; c < MAX_CHANNELS; ++c)
-        m_RtOutputChannels[c] = m_RtOutput.data() + c * MAX_BLOCK;
-    m_nGraphInputs = inputs;
+    BuildSourceStages(format, inputs);
+    BuildDelayStages(format);
+    BuildSplitter(format);
+    BuildDirectBranch(format);
+    BuildReverbBranch(format);
+    BuildJoin(format);
+    PrepareRealtimeBuffers(inputs);
 
     format->nChannels = static_cast<uint16_t>(inputs);
     m_pOutput = m_pVolumeEx;
@@ -231,6 +172,108 @@ void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
     SetProcessAdvance(m_bProcessAdvance);
     SetMoveOff(m_bMoveOff);
     SetSpeakersConfig(m_nSpeakersConfig, true);
+}
+
+// The input split into speaker channels, and the LFE channel's low-pass behind it.
+void CSurroundEffect::BuildSourceStages(tWAVEFORMATEX* format, int inputs) {
+    m_pDecomp = inputs == 1 ? new CSurrEffectDecompMono() : new CSurrEffectDecompStereo();
+    m_pDecomp->SetRoomSize(m_fRoomWidth, m_fRoomDepth);
+    m_pDecomp->SetSoundPos(m_fSoundX, m_fSoundY);
+    m_pDecomp->Initialize(format);
+
+    int32_t lfeList[MAX_CHANNELS];
+    MakeLfeList(m_ChannelMap[LFE], lfeList);
+    m_pLFEFilter = new CSurrEffectIIRHighPassFilter();
+    m_pLFEFilter->SetFilterChannels(lfeList, MAX_CHANNELS);
+    m_pLFEFilter->SetFrequency(m_nLFEMaxFreq);
+    m_pLFEFilter->m_fGain = m_fLFEVolume;
+    m_pLFEFilter->Initialize(format);
+    m_pLFEFilter->SetInput(m_pDecomp);
+}
+
+// The travel-time delays, and the high-pass stage of the non-LFE channels that SetLowPass can put
+// behind them.
+void CSurroundEffect::BuildDelayStages(tWAVEFORMATEX* format) {
+    m_pMovingOff = new CSurrMovingOffEffect();
+    m_pMovingOff->SetRoomSize(m_fRoomWidth, m_fRoomDepth);
+    m_pMovingOff->SetSoundPos(m_fSoundX, m_fSoundY);
+    m_pMovingOff->Initialize(format);
+    m_pMovingOff->SetInput(m_pLFEFilter);
+
+    int32_t lfeList[MAX_CHANNELS];
+    MakeLfeList(m_ChannelMap[LFE], lfeList);
+    int32_t lowPassList[MAX_CHANNELS];
+    for (int c = 0; c < MAX_CHANNELS; ++c)
+        lowPassList[c] = 1 - lfeList[c];
+    m_pLowPass = new CSurrEffectIIRLowPassFilter();
+    m_pLowPass->SetFilterChannels(lowPassList, MAX_CHANNELS);
+    m_pLowPass->Initialize(format);
+    m_pLowPass->SetFrequency(m_nLowPassFreq);
+    m_pLowPass->SetInput(m_pMovingOff);
+}
+
+// The splitter that feeds the direct branch and the reverb branch the same block.
+void CSurroundEffect::BuildSplitter(tWAVEFORMATEX* format) {
+    m_pMux = new CSurrEffectMux();
+    m_pMux->m_nOutputs = 2;
+    m_pMux->Initialize(format);
+    m_pMux->SetInput(m_pMovingOff);
+}
+
+// Direct branch: positioning gains, the ears stage, the master volume.
+void CSurroundEffect::BuildDirectBranch(tWAVEFORMATEX* format) {
+    m_pPos = new CSurrEffectPos();
+    m_pPos->SetRoomSize(m_fRoomWidth, m_fRoomDepth);
+    m_pPos->SetSoundPos(m_fSoundX, m_fSoundY);
+    m_pPos->Initialize(format);
+    m_pPos->SetInput(m_pMux);
+
+    m_pEars = new CSurrEarsEffect();
+    m_pEars->Initialize(format);
+    m_pEars->SetInput(m_pPos);
+
+    m_pVolume = new CSurrVolumeEffect();
+    m_pVolume->m_dVolume = m_fVolume;
+    m_pVolume->Initialize(format);
+    m_pVolume->SetInput(m_pEars);
+}
+
+// Reverb branch: the feedback-delay-network reverb on every speaker.
+void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
+    m_pReverb = new CSurrReverbEffect();
+    m_pReverb->UpdateRoomSize(m_fRoomWidth, m_fRoomDepth);
+    m_pReverb->SetRevAbsorb(m_fRevAbsorb);
+    m_pReverb->SetRevDry(m_fRevDry);
+    m_pReverb->SetRevHFDecay(m_fRevHFDecay);
+    m_pReverb->m_bProcessAdvance = m_bProcessAdvance;
+    m_pReverb->SetRevWet(m_fRevWet);
+    m_pReverb->Initialize(format);
+    m_pReverb->SetInput(m_pMux);
+}
+
+// The sum that joins the two branches, and the per-speaker volumes after it.
+void CSurroundEffect::BuildJoin(tWAVEFORMATEX* format) {
+    // The sum pulls the direct branch first, then the reverb: that fixes the splitter's cycle.
+    m_pSum = new CSurrEffectSum();
+    m_pSum->Initialize(format);
+    m_pSum->m_fDryOutVolume = m_fDryOutVolume;
+    m_pSum->SetInput(m_pVolume);
+    m_pSum->SetInput(m_pReverb);
+
+    m_pVolumeEx = new CSurrVolumeEffectEx();
+    m_pVolumeEx->m_dVolume = 1.0;
+    m_pVolumeEx->Initialize(format);
+    m_pVolumeEx->SetInput(m_pSum);
+}
+
+// Buffers of the realtime path, sized once for the longest block and every channel.
+void CSurroundEffect::PrepareRealtimeBuffers(int inputs) {
+    m_RtBlock.Channels.reserve(MAX_CHANNELS);
+    m_RtInput.assign(2 * MAX_BLOCK, 0.0f);
+    m_RtOutput.assign(MAX_CHANNELS * MAX_BLOCK, 0.0f);
+    for (int c = 0; c < MAX_CHANNELS; ++c)
+        m_RtOutputChannels[c] = m_RtOutput.data() + c * MAX_BLOCK;
+    m_nGraphInputs = inputs;
 }
 
 void CSurroundEffect::SetSpeakersConfig(int code) {
