@@ -101,6 +101,212 @@ std::string CheckJobForRate(const RenderJob& job, int sampleRate) {
     return {};
 }
 
+namespace {
+
+// Planar buffers of one host block: `channels` rows of `frames` samples each.
+class PlanarBlock {
+public:
+    PlanarBlock(int channels, int frames)
+        : m_samples(static_cast<size_t>(channels) * frames), m_rows(channels) {
+        for (int c = 0; c < channels; ++c)
+            m_rows[c] = m_samples.data() + static_cast<size_t>(c) * frames;
+    }
+    float* const* rows() const { return m_rows.data(); }
+    int channels() const { return static_cast<int>(m_rows.size()); }
+
+private:
+    std::vector<float> m_samples;
+    std::vector<float*> m_rows;
+};
+
+// Reading: the input block by block, then `tailFrames` of silence so the reverb can ring out.
+class BlockReader {
+public:
+    BlockReader(InputStream& input, int block, int64_t tailFrames)
+        : m_input(input), m_block(block), m_tailLeft(tailFrames),
+          m_interleaved(static_cast<size_t>(block) * input.channels()) {}
+
+    // Fills the rows of `in` with the next block. Returns its frames, 0 at the end, -1 on a read
+    // error (with `error` set).
+    int Next(const PlanarBlock& in, std::string& error) {
+        const int nIn = in.channels();
+        float* const* rows = in.rows();
+        if (!m_inputDone) {
+            const int64_t got = m_input.Read(m_interleaved.data(), m_block);
+            if (got < 0) {
+                error = "read error: " + m_input.error();
+                return -1;
+            }
+            if (got > 0) {
+                const int n = static_cast<int>(got);
+                for (int i = 0; i < n; ++i)
+                    for (int c = 0; c < nIn; ++c)
+                        rows[c][i] = m_interleaved[static_cast<size_t>(i) * nIn + c];
+                return n;
+            }
+            m_inputDone = true;
+        }
+        if (m_tailLeft <= 0)
+            return 0;
+        const int n = static_cast<int>(std::min<int64_t>(m_tailLeft, m_block));
+        m_tailLeft -= n;
+        for (int c = 0; c < nIn; ++c)
+            std::fill(rows[c], rows[c] + n, 0.0f);
+        return n;
+    }
+
+private:
+    InputStream& m_input;
+    const int m_block;
+    int64_t m_tailLeft;
+    bool m_inputDone = false;
+    std::vector<float> m_interleaved;
+};
+
+// Processing: the library is called on the host block, cut where a moving source is re-placed;
+// the cut points lie on a fixed grid, so the output does not depend on the block size.
+class SegmentProcessor {
+public:
+    SegmentProcessor(Effect& fx, const Motion& motion, int rate)
+        : m_fx(fx), m_motion(motion), m_rate(rate), m_interval(ControlInterval(rate)),
+          m_moving(motion.kind() != Motion::Kind::Still), m_nextControl(m_interval) {}
+
+    bool Run(const PlanarBlock& in, const PlanarBlock& out, int n, std::string& error) {
+        const int nIn = in.channels();
+        const int nOut = out.channels();
+        m_inSeg.resize(nIn);
+        m_outSeg.resize(nOut);
+        for (int pos = 0; pos < n;) {
+            int seg = n - pos;
+            if (m_moving) {
+                if (m_frame + pos == m_nextControl) {
+                    const Point p = m_motion.At(static_cast<double>(m_nextControl) / m_rate);
+                    m_fx.SetSoundPos(p.x, p.y, true);
+                    m_nextControl += m_interval;
+                }
+                seg = static_cast<int>(std::min<int64_t>(seg, m_nextControl - (m_frame + pos)));
+            }
+            for (int c = 0; c < nIn; ++c)
+                m_inSeg[c] = in.rows()[c] + pos;
+            for (int c = 0; c < nOut; ++c)
+                m_outSeg[c] = out.rows()[c] + pos;
+            if (!m_fx.ProcessPlanar(m_inSeg.data(), nIn, m_outSeg.data(), nOut, seg)) {
+                error = "the library refused a block";
+                return false;
+            }
+            pos += seg;
+        }
+        m_frame += n;
+        return true;
+    }
+
+private:
+    Effect& m_fx;
+    const Motion& m_motion;
+    const int m_rate;
+    const int m_interval;
+    const bool m_moving;
+    int64_t m_frame = 0;
+    int64_t m_nextControl;
+    std::vector<const float*> m_inSeg;
+    std::vector<float*> m_outSeg;
+};
+
+// Writing: the library's final stage when the settings ask for it, then the file.
+class BlockWriter {
+public:
+    BlockWriter(Effect& fx, OutputFile& out, bool post, int channels)
+        : m_fx(fx), m_out(out), m_post(post), m_ordered(channels) {}
+
+    bool Write(const PlanarBlock& block, int n, std::string& error) {
+        const int nOut = block.channels();
+        float* const* rows = block.rows();
+        for (int c = 0; c < nOut; ++c)
+            m_ordered[c] = rows[c];
+        if (m_post && n > 0) {
+            // PostProcessing works on the record's channel list in place and only moves pointers.
+            m_record.Channels.assign(rows, rows + nOut);
+            m_record.nSamples = n;
+            m_fx.PostProcessing(&m_record);
+            const bool sameCount = static_cast<int>(m_record.Channels.size()) == nOut;
+            if (sameCount)
+                for (int c = 0; c < nOut; ++c)
+                    m_ordered[c] = m_record.Channels[c];
+            m_record.Channels.clear(); // the buffers stay ours
+            m_record.nSamples = 0;
+            if (!sameCount) {
+                error = "the library's final stage changed the channel count";
+                return false;
+            }
+        }
+        return m_out.Write(m_ordered.data(), n, error);
+    }
+
+private:
+    Effect& m_fx;
+    OutputFile& m_out;
+    const bool m_post;
+    std::vector<const float*> m_ordered;
+    _SOUNDDATAEX_ m_record;
+};
+
+// Builds the effect for the stream and applies every setting; fails when the library refuses the
+// layout.
+bool BuildEffect(Effect& fx, const RenderJob& job, int rate, int nIn, const LayoutInfo& layout,
+                 std::string& error) {
+    Configure(fx, job.effect, job.motion.At(0.0));
+    tWAVEFORMATEX format{};
+    format.wFormatTag = 3; // IEEE float
+    format.nChannels = static_cast<uint16_t>(nIn);
+    format.nSamplesPerSec = static_cast<uint32_t>(rate);
+    format.wBitsPerSample = 32;
+    format.nBlockAlign = static_cast<uint16_t>(4 * nIn);
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    const int before = g_libraryMessages.load();
+    fx.Initialize(&format);
+    if (g_libraryMessages.load() != before || fx.GetOutputChannels() != layout.channels) {
+        error = "the library did not build the " + std::string(layout.name) + " layout";
+        return false;
+    }
+    return ConfigureGraph(fx, job.effect, error);
+}
+
+bool WritePlot(const RenderJob& job, int rate, std::string& error) {
+    if (job.plotFile.empty())
+        return true;
+    std::ofstream svg(job.plotFile);
+    svg << RoomSvg(job.effect, job.motion, rate);
+    if (!svg.good()) {
+        error = "cannot write " + job.plotFile;
+        return false;
+    }
+    return true;
+}
+
+// Reads, processes and writes block by block until the input and its tail are done.
+bool RunBlocks(InputStream& input, Effect& fx, OutputFile& out, const RenderJob& job, int64_t tailFrames,
+               std::atomic<int64_t>* progress, std::string& error) {
+    const int nOut = fx.GetOutputChannels();
+    const PlanarBlock in(input.channels(), job.block);
+    const PlanarBlock processed(nOut, job.block);
+    BlockReader reader(input, job.block, tailFrames);
+    SegmentProcessor processor(fx, job.motion, input.sampleRate());
+    BlockWriter writer(fx, out, job.effect.NeedsPostProcessing(), nOut);
+    for (;;) {
+        const int n = reader.Next(in, error);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (!processor.Run(in, processed, n, error) || !writer.Write(processed, n, error))
+            return false;
+        if (progress)
+            progress->fetch_add(n);
+    }
+}
+
+} // namespace
+
 bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error) {
     const EffectSettings& s = job.effect;
     const LayoutInfo* layout = LayoutOfCode(s.layout);
@@ -118,137 +324,26 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
     if (!error.empty())
         return false;
 
-    const bool moving = job.motion.kind() != Motion::Kind::Still;
     Effect fx;
-    Configure(fx, s, job.motion.At(0.0));
-    tWAVEFORMATEX format{};
-    format.wFormatTag = 3; // IEEE float
-    format.nChannels = static_cast<uint16_t>(nIn);
-    format.nSamplesPerSec = static_cast<uint32_t>(rate);
-    format.wBitsPerSample = 32;
-    format.nBlockAlign = static_cast<uint16_t>(4 * nIn);
-    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
-    const int before = g_libraryMessages.load();
-    fx.Initialize(&format);
+    if (!BuildEffect(fx, job, rate, nIn, *layout, error))
+        return false;
     const int nOut = fx.GetOutputChannels();
-    if (g_libraryMessages.load() != before || nOut != layout->channels) {
-        error = "the library did not build the " + std::string(layout->name) + " layout";
-        return false;
-    }
-    if (!ConfigureGraph(fx, s, error))
-        return false;
-
-    const bool post = s.NeedsPostProcessing();
-    const std::vector<int> speakers = post ? fx.PostProcessedSpeakers(nOut) : layout->speakers;
+    const std::vector<int> speakers =
+        s.NeedsPostProcessing() ? fx.PostProcessedSpeakers(nOut) : layout->speakers;
     if (static_cast<int>(speakers.size()) != nOut) {
         error = "the remapped speakers do not cover every channel";
         return false;
     }
-
-    if (!job.plotFile.empty()) {
-        std::ofstream svg(job.plotFile);
-        svg << RoomSvg(s, job.motion, rate);
-        if (!svg.good()) {
-            error = "cannot write " + job.plotFile;
-            return false;
-        }
-    }
+    if (!WritePlot(job, rate, error))
+        return false;
 
     OutputFile out;
     const int64_t tailFrames = static_cast<int64_t>(std::llround(job.tailSeconds * rate));
     const int64_t expected = input.frames() >= 0 ? input.frames() + tailFrames : -1;
     if (!out.Open(job.output, job.type, job.format, rate, speakers, job.overwrite, expected, error))
         return false;
-
-    const int block = job.block;
-    const int interval = ControlInterval(rate);
-    std::vector<float> interleaved(static_cast<size_t>(block) * nIn);
-    std::vector<float> inBuf(static_cast<size_t>(block) * nIn);
-    std::vector<float> outBuf(static_cast<size_t>(block) * nOut);
-    std::vector<float*> inPtr(nIn), outPtr(nOut);
-    std::vector<const float*> inSeg(nIn);
-    std::vector<float*> outSeg(nOut);
-    for (int c = 0; c < nIn; ++c)
-        inPtr[c] = inBuf.data() + static_cast<size_t>(c) * block;
-    for (int c = 0; c < nOut; ++c)
-        outPtr[c] = outBuf.data() + static_cast<size_t>(c) * block;
-    _SOUNDDATAEX_ record;
-    std::vector<const float*> ordered(nOut);
-
-    int64_t frame = 0;
-    int64_t nextControl = interval;
-    int64_t tailLeft = tailFrames;
-    bool inputDone = false;
-    for (;;) {
-        int n = 0;
-        if (!inputDone) {
-            const int64_t got = input.Read(interleaved.data(), block);
-            if (got < 0) {
-                error = "read error: " + input.error();
-                return false;
-            }
-            if (got == 0)
-                inputDone = true;
-            n = static_cast<int>(got);
-            for (int i = 0; i < n; ++i)
-                for (int c = 0; c < nIn; ++c)
-                    inPtr[c][i] = interleaved[static_cast<size_t>(i) * nIn + c];
-        }
-        if (inputDone) {
-            if (tailLeft <= 0)
-                break;
-            n = static_cast<int>(std::min<int64_t>(tailLeft, block));
-            tailLeft -= n;
-            for (int c = 0; c < nIn; ++c)
-                std::fill(inPtr[c], inPtr[c] + n, 0.0f);
-        }
-
-        // The library is called on the host block, cut where a moving source is re-placed; the
-        // cut points lie on a fixed grid, so the output does not depend on the block size.
-        for (int pos = 0; pos < n;) {
-            int seg = n - pos;
-            if (moving) {
-                if (frame + pos == nextControl) {
-                    const Point p = job.motion.At(static_cast<double>(nextControl) / rate);
-                    fx.SetSoundPos(p.x, p.y, true);
-                    nextControl += interval;
-                }
-                seg = static_cast<int>(std::min<int64_t>(seg, nextControl - (frame + pos)));
-            }
-            for (int c = 0; c < nIn; ++c)
-                inSeg[c] = inPtr[c] + pos;
-            for (int c = 0; c < nOut; ++c)
-                outSeg[c] = outPtr[c] + pos;
-            if (!fx.ProcessPlanar(inSeg.data(), nIn, outSeg.data(), nOut, seg)) {
-                error = "the library refused a block";
-                return false;
-            }
-            pos += seg;
-        }
-
-        for (int c = 0; c < nOut; ++c)
-            ordered[c] = outPtr[c];
-        if (post && n > 0) {
-            // PostProcessing works on the record's channel list in place and only moves pointers.
-            record.Channels.assign(outPtr.begin(), outPtr.end());
-            record.nSamples = n;
-            fx.PostProcessing(&record);
-            if (static_cast<int>(record.Channels.size()) != nOut) {
-                record.Channels.clear();
-                error = "the library's final stage changed the channel count";
-                return false;
-            }
-            for (int c = 0; c < nOut; ++c)
-                ordered[c] = record.Channels[c];
-            record.Channels.clear(); // the buffers stay ours
-            record.nSamples = 0;
-        }
-        if (!out.Write(ordered.data(), n, error))
-            return false;
-        frame += n;
-        if (progress)
-            progress->fetch_add(n);
-    }
+    if (!RunBlocks(input, fx, out, job, tailFrames, progress, error))
+        return false;
     return out.Commit(error);
 }
 
