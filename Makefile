@@ -3,6 +3,7 @@
 #   make test     install deps, build, run all tests, then the sanitizer runs
 #   make bench    build and run the benchmarks
 #   make install PREFIX=/usr/local
+#   make pipewire-test   the LV2 bundle in a private PipeWire graph, as docs/lv2.md sets it up
 #   make format   clang-format every source
 #   make clean
 
@@ -23,7 +24,8 @@ export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS ?= halt_on_error=1
 
-.PHONY: all deps configure build demo test test-main test-asan test-tsan bench install format clean
+.PHONY: all deps configure build demo test test-main test-asan test-tsan bench install format clean \
+	pipewire-test
 
 all: build
 
@@ -58,6 +60,12 @@ test-tsan: deps
 		-DHALVANE_SANITIZE=thread $(SAN_OPTIONS) >/dev/null
 	@$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target halvane_e2e_tests
 	cd $(TSAN_BUILD) && $(CTEST) --output-on-failure -L e2e -R Thread --no-tests=error
+
+# Plays a file through docs/lv2.md's filter-chain blocks (5.1 and 7.1) in a private PipeWire
+# daemon and compares the recording with the renderer's, bit for bit; about 10 s.
+pipewire-test: build
+	@scripts/install-deps.sh --pipewire
+	plugins/lv2/tests/pipewire-test.sh $(BUILD)
 
 bench: build
 	@found=0; for b in $(BUILD)/bench/*; do \

@@ -2,6 +2,7 @@
 # Installs the Debian packages Halvane needs to build and test, and only those that are missing.
 # Usage: scripts/install-deps.sh [package...]   (no arguments: the project's build and test set)
 #        scripts/install-deps.sh --windows      (the Windows cross build and Wine)
+#        scripts/install-deps.sh --pipewire     (a private PipeWire graph: make pipewire-test)
 # Quiet and offline when everything is already installed.
 set -euo pipefail
 
@@ -22,8 +23,16 @@ WINDOWS_PACKAGES=(
     g++-mingw-w64-x86-64-posix wine64
 )
 
+# A PipeWire daemon with WirePlumber inside its own D-Bus session, and the pw-* tools
+# (make pipewire-test); the filter-chain module with its LV2 host comes with pipewire.
+PIPEWIRE_PACKAGES=(
+    pipewire pipewire-bin wireplumber dbus procps
+)
+
 if [ "${1:-}" = "--windows" ]; then
     packages=("${WINDOWS_PACKAGES[@]}")
+elif [ "${1:-}" = "--pipewire" ]; then
+    packages=("${PIPEWIRE_PACKAGES[@]}")
 elif [ "$#" -gt 0 ]; then
     packages=("$@")
 else

@@ -2,8 +2,15 @@
 //   halvane_lv2_wavtool noise OUT CHANNELS FRAMES RATE SEED [CLEAN_OUT]
 //       32-bit float WAV of uniform noise in -0.5 .. 0.5. With CLEAN_OUT, OUT also carries NaN and
 //       infinite samples at a few places and CLEAN_OUT is the same file with zeros there.
+//   halvane_lv2_wavtool noise16 OUT CHANNELS FRAMES RATE SEED
+//       The same noise as 16-bit PCM, for players that take no float files; the first sample is
+//       never zero, so a recording of it starts where its first non-zero sample does.
 //   halvane_lv2_wavtool compare A B
 //       Exit 0 when both files have the same channels, frames and bit-identical float samples.
+//   halvane_lv2_wavtool aligned RECORDING RENDER
+//       Exit 0 when RECORDING, from its first non-zero frame on, holds RENDER from its first
+//       non-zero frame on to its end, bit for bit (a recording starts at an arbitrary moment and
+//       runs past the end of the render).
 #include <sndfile.h>
 
 #include <cmath>
@@ -37,6 +44,28 @@ bool WriteFloatWav(const char* path, int channels, int rate, const std::vector<f
     return ok;
 }
 
+// The samples rounded to 16-bit integers (-0.5 .. 0.5 becomes -16384 .. 16384); the first is never 0.
+bool WritePcm16Wav(const char* path, int channels, int rate, const std::vector<float>& interleaved) {
+    std::vector<short> pcm(interleaved.size());
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<short>(std::lround(interleaved[i] * 32768.0f));
+    if (!pcm.empty() && pcm[0] == 0)
+        pcm[0] = 1;
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path, SFM_WRITE, &info);
+    if (!file) {
+        std::fprintf(stderr, "cannot write %s: %s\n", path, sf_strerror(nullptr));
+        return false;
+    }
+    const sf_count_t frames = static_cast<sf_count_t>(pcm.size()) / channels;
+    const bool ok = sf_writef_short(file, pcm.data(), frames) == frames;
+    sf_close(file);
+    return ok;
+}
+
 bool ReadFloatWav(const char* path, SF_INFO& info, std::vector<float>& interleaved) {
     info = SF_INFO{};
     SNDFILE* file = sf_open(path, SFM_READ, &info);
@@ -56,8 +85,8 @@ bool ReadFloatWav(const char* path, SF_INFO& info, std::vector<float>& interleav
     return ok;
 }
 
-int Noise(int argc, char** argv) {
-    if (argc != 7 && argc != 8)
+int Noise(int argc, char** argv, bool pcm16) {
+    if (argc != 7 && (argc != 8 || pcm16))
         return 2;
     const int channels = std::atoi(argv[3]);
     const long frames = std::atol(argv[4]);
@@ -67,6 +96,8 @@ int Noise(int argc, char** argv) {
     std::vector<float> samples(static_cast<size_t>(frames) * channels);
     for (float& s : samples)
         s = dist(rng);
+    if (pcm16)
+        return WritePcm16Wav(argv[2], channels, rate, samples) ? 0 : 1;
     if (argc == 8) {
         std::vector<float> clean = samples;
         const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
@@ -81,6 +112,40 @@ int Noise(int argc, char** argv) {
     return WriteFloatWav(argv[2], channels, rate, samples) ? 0 : 1;
 }
 
+// Compares `frames` frames of a from frame `fromA` with b from frame `fromB`, bit for bit.
+bool SameSamples(const std::vector<float>& a, long fromA, const std::vector<float>& b, long fromB,
+                 long frames, int channels) {
+    long differing = 0;
+    double largest = 0.0;
+    long first = -1;
+    double energy = 0.0;
+    for (long i = 0; i < frames * channels; ++i) {
+        const float x = a[fromA * channels + i];
+        const float y = b[fromB * channels + i];
+        energy += static_cast<double>(x) * x;
+        if (std::memcmp(&x, &y, sizeof(float)) != 0) {
+            if (first < 0)
+                first = i;
+            ++differing;
+            largest = std::fmax(largest, std::fabs(static_cast<double>(x) - y));
+        }
+    }
+    if (differing) {
+        std::fprintf(stderr,
+                     "%ld of %ld samples differ; first at frame %ld channel %ld (%.9g vs %.9g); largest "
+                     "difference %.3g\n",
+                     differing, frames * channels, first / channels, first % channels,
+                     static_cast<double>(a[fromA * channels + first]),
+                     static_cast<double>(b[fromB * channels + first]), largest);
+        return false;
+    }
+    if (!(energy > 0.0)) {
+        std::fprintf(stderr, "both files are silent\n");
+        return false;
+    }
+    return true;
+}
+
 int Compare(const char* a, const char* b) {
     SF_INFO ia, ib;
     std::vector<float> sa, sb;
@@ -92,47 +157,64 @@ int Compare(const char* a, const char* b) {
                      static_cast<long>(ib.frames), ib.samplerate);
         return 1;
     }
-    long differing = 0;
-    double largest = 0.0;
-    long first = -1;
-    for (size_t i = 0; i < sa.size(); ++i) {
-        if (std::memcmp(&sa[i], &sb[i], sizeof(float)) != 0) {
-            if (first < 0)
-                first = static_cast<long>(i);
-            ++differing;
-            largest = std::fmax(largest, std::fabs(static_cast<double>(sa[i]) - sb[i]));
-        }
-    }
-    double energy = 0.0;
-    for (float s : sa)
-        energy += static_cast<double>(s) * s;
-    if (differing) {
-        std::fprintf(stderr,
-                     "%ld of %zu samples differ; first at frame %ld channel %ld (%.9g vs %.9g); largest "
-                     "difference %.3g\n",
-                     differing, sa.size(), first / ia.channels, first % ia.channels,
-                     static_cast<double>(sa[first]), static_cast<double>(sb[first]), largest);
+    if (!SameSamples(sa, 0, sb, 0, static_cast<long>(ia.frames), ia.channels))
         return 1;
-    }
-    if (!(energy > 0.0)) {
-        std::fprintf(stderr, "both files are silent\n");
-        return 1;
-    }
     std::printf("identical: %d channels x %ld frames\n", ia.channels, static_cast<long>(ia.frames));
+    return 0;
+}
+
+long FirstNonZeroFrame(const std::vector<float>& samples, int channels) {
+    for (size_t i = 0; i < samples.size(); ++i)
+        if (samples[i] != 0.0f)
+            return static_cast<long>(i / channels);
+    return -1;
+}
+
+int Aligned(const char* recording, const char* render) {
+    SF_INFO ia, ib;
+    std::vector<float> sa, sb;
+    if (!ReadFloatWav(recording, ia, sa) || !ReadFloatWav(render, ib, sb))
+        return 1;
+    if (ia.channels != ib.channels || ia.samplerate != ib.samplerate) {
+        std::fprintf(stderr, "shape differs: %d ch @ %d Hz vs %d ch @ %d Hz\n", ia.channels, ia.samplerate,
+                     ib.channels, ib.samplerate);
+        return 1;
+    }
+    const long startA = FirstNonZeroFrame(sa, ia.channels);
+    const long startB = FirstNonZeroFrame(sb, ib.channels);
+    if (startA < 0 || startB < 0) {
+        std::fprintf(stderr, "%s is silent\n", startA < 0 ? recording : render);
+        return 1;
+    }
+    const long frames = static_cast<long>(ib.frames) - startB;
+    if (static_cast<long>(ia.frames) - startA < frames) {
+        std::fprintf(stderr, "the recording ends %ld frames before the render\n",
+                     frames - (static_cast<long>(ia.frames) - startA));
+        return 1;
+    }
+    if (!SameSamples(sa, startA, sb, startB, frames, ia.channels))
+        return 1;
+    std::printf("identical: %d channels x %ld frames, from frame %ld of the recording\n", ia.channels, frames,
+                startA);
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::string(argv[1]) == "noise") {
-        const int r = Noise(argc, argv);
+    const std::string mode = argc >= 2 ? argv[1] : "";
+    if (mode == "noise" || mode == "noise16") {
+        const int r = Noise(argc, argv, mode == "noise16");
         if (r == 2)
-            std::fprintf(stderr, "usage: noise OUT CHANNELS FRAMES RATE SEED [CLEAN_OUT]\n");
+            std::fprintf(stderr, "usage: %s OUT CHANNELS FRAMES RATE SEED%s\n", mode.c_str(),
+                         mode == "noise" ? " [CLEAN_OUT]" : "");
         return r;
     }
-    if (argc == 4 && std::string(argv[1]) == "compare")
+    if (argc == 4 && mode == "compare")
         return Compare(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: halvane_lv2_wavtool noise ... | compare A B\n");
+    if (argc == 4 && mode == "aligned")
+        return Aligned(argv[2], argv[3]);
+    std::fprintf(stderr,
+                 "usage: halvane_lv2_wavtool noise ... | noise16 ... | compare A B | aligned REC RENDER\n");
     return 2;
 }
