@@ -11,6 +11,7 @@ DEFAULT_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libsndfile1-dev libcli11-dev
+    libmysofa-dev libfftw3-dev
     lv2-dev lilv-utils sordi
     ffmpeg sox
     clang clang-format

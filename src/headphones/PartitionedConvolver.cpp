@@ -1,0 +1,201 @@
+#include "headphones/PartitionedConvolver.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace halvane {
+
+namespace {
+
+// FFTW's planner is not re-entrant: plans of several streams (render threads, plugin instances)
+// are made and destroyed one at a time.
+std::mutex g_plannerLock;
+
+// Plans are chosen by FFTW's estimate, never by timing runs, so that the same samples give the
+// same output in every run.
+constexpr unsigned kPlanFlags = FFTW_ESTIMATE;
+
+// Arrays start on multiples of 16 floats (64 bytes) of the arena.
+constexpr int kAlignFloats = 16;
+int Padded(int n) {
+    return (n + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
+}
+
+} // namespace
+
+PartitionedConvolver::~PartitionedConvolver() {
+    Free();
+}
+
+void PartitionedConvolver::Free() {
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    if (m_pForward)
+        fftwf_destroy_plan(static_cast<fftwf_plan>(m_pForward));
+    if (m_pInverse)
+        fftwf_destroy_plan(static_cast<fftwf_plan>(m_pInverse));
+    fftwf_free(m_pArena);
+    m_pForward = m_pInverse = nullptr;
+    m_pArena = nullptr;
+    m_nInputs = 0;
+}
+
+float* PartitionedConvolver::Spectrum(int input, int slot) {
+    return m_pLine + (static_cast<size_t>(input) * m_nSlots + slot) * 2 * m_nHalf;
+}
+
+bool PartitionedConvolver::Initialize(const std::vector<std::vector<std::vector<float>>>& filters,
+                                      int partition) {
+    Free();
+    if (partition <= 0 || filters.empty())
+        return false;
+    const int inputs = static_cast<int>(filters.size());
+    const int b = partition;
+    std::vector<int> parts(inputs, 1);
+    for (int c = 0; c < inputs; ++c)
+        for (const std::vector<float>& f : filters[c])
+            parts[c] = std::max(parts[c], static_cast<int>((f.size() + b - 1) / b));
+    m_Parts = parts;
+    m_nBlock = b;
+    m_nBins = b + 1;
+    m_nHalf = Padded(m_nBins);
+    m_nFrame = Padded(2 * b);
+    m_nSlots = *std::max_element(parts.begin(), parts.end());
+    const size_t spectrum = 2 * static_cast<size_t>(m_nHalf);
+    const size_t timeSize = static_cast<size_t>(inputs) * m_nFrame;
+    const size_t lineSize = static_cast<size_t>(inputs) * m_nSlots * spectrum;
+    const size_t filterSize = static_cast<size_t>(inputs) * OUTPUTS * m_nSlots * spectrum;
+    const size_t sumSize = OUTPUTS * spectrum;
+    const size_t outSize = static_cast<size_t>(Padded(b)) * OUTPUTS;
+    const size_t total = timeSize + lineSize + filterSize + sumSize + m_nFrame + outSize;
+
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    m_pArena = static_cast<float*>(fftwf_malloc(total * sizeof(float)));
+    if (!m_pArena)
+        return false;
+    std::memset(m_pArena, 0, total * sizeof(float));
+    m_pTime = m_pArena;
+    m_pLine = m_pTime + timeSize;
+    m_pFilters = m_pLine + lineSize;
+    m_pSum = m_pFilters + filterSize;
+    m_pOutTime = m_pSum + sumSize;
+    m_pOut = m_pOutTime + m_nFrame;
+
+    fftwf_iodim dim{2 * b, 1, 1};
+    fftwf_plan fwd =
+        fftwf_plan_guru_split_dft_r2c(1, &dim, 0, nullptr, m_pTime, m_pSum, m_pSum + m_nHalf, kPlanFlags);
+    fftwf_plan inv =
+        fftwf_plan_guru_split_dft_c2r(1, &dim, 0, nullptr, m_pSum, m_pSum + m_nHalf, m_pOutTime, kPlanFlags);
+    m_pForward = fwd;
+    m_pInverse = inv;
+    if (!fwd || !inv) {
+        m_pForward = m_pInverse = nullptr;
+        if (fwd)
+            fftwf_destroy_plan(fwd);
+        if (inv)
+            fftwf_destroy_plan(inv);
+        fftwf_free(m_pArena);
+        m_pArena = nullptr;
+        return false;
+    }
+    m_nInputs = inputs;
+
+    // Each filter part of B samples is zero-padded to 2B: the second half of each inverse
+    // transform is then free of wrap-around and is the output of the current step. The inverse
+    // transform's factor of 2B is folded into the filter.
+    const float scale = 1.0f / static_cast<float>(2 * b);
+    for (int c = 0; c < inputs; ++c)
+        for (int o = 0; o < OUTPUTS && o < static_cast<int>(filters[c].size()); ++o) {
+            const std::vector<float>& f = filters[c][o];
+            for (int p = 0; p < parts[c]; ++p) {
+                std::fill(m_pOutTime, m_pOutTime + m_nFrame, 0.0f);
+                for (size_t i = 0; i < static_cast<size_t>(b) && p * static_cast<size_t>(b) + i < f.size();
+                     ++i)
+                    m_pOutTime[i] = f[static_cast<size_t>(p) * b + i] * scale;
+                float* h = Filter(c, o, p);
+                fftwf_execute_split_dft_r2c(fwd, m_pOutTime, h, h + m_nHalf);
+            }
+        }
+    Reset();
+    return true;
+}
+
+float* PartitionedConvolver::Filter(int input, int output, int part) {
+    return m_pFilters + ((static_cast<size_t>(input) * OUTPUTS + output) * m_nSlots + part) * 2 * m_nHalf;
+}
+
+void PartitionedConvolver::Reset() {
+    if (!m_pArena)
+        return;
+    std::fill(m_pTime, m_pTime + static_cast<size_t>(m_nInputs) * m_nFrame, 0.0f);
+    std::fill(m_pLine, m_pLine + static_cast<size_t>(m_nInputs) * m_nSlots * 2 * m_nHalf, 0.0f);
+    std::fill(m_pOut, m_pOut + static_cast<size_t>(Padded(m_nBlock)) * OUTPUTS, 0.0f);
+    m_nHead = 0;
+    m_nFill = 0;
+}
+
+void PartitionedConvolver::Process(const float* const* in, float* const* out, int n) {
+    const int b = m_nBlock;
+    const size_t outStride = static_cast<size_t>(Padded(b));
+    for (int done = 0; done < n;) {
+        const int take = std::min(n - done, b - m_nFill);
+        const size_t bytes = static_cast<size_t>(take) * sizeof(float);
+        // Every input is taken before any output is written, so the two may share buffers.
+        for (int c = 0; c < m_nInputs; ++c)
+            std::memcpy(m_pTime + static_cast<size_t>(c) * m_nFrame + b + m_nFill, in[c] + done, bytes);
+        for (int o = 0; o < OUTPUTS; ++o)
+            std::memcpy(out[o] + done, m_pOut + o * outStride + m_nFill, bytes);
+        m_nFill += take;
+        done += take;
+        if (m_nFill == b) {
+            Step();
+            m_nFill = 0;
+        }
+    }
+}
+
+void PartitionedConvolver::Step() {
+    const int b = m_nBlock;
+    const int bins = m_nBins;
+    const int half = m_nHalf;
+    m_nHead = (m_nHead + 1) % m_nSlots;
+    const fftwf_plan fwd = static_cast<fftwf_plan>(m_pForward);
+    for (int c = 0; c < m_nInputs; ++c) {
+        float* frame = m_pTime + static_cast<size_t>(c) * m_nFrame;
+        float* x = Spectrum(c, m_nHead);
+        fftwf_execute_split_dft_r2c(fwd, frame, x, x + half);
+        std::memcpy(frame, frame + b, static_cast<size_t>(b) * sizeof(float));
+    }
+    // Both ears' sums in one pass over each input spectrum.
+    float* const lr = m_pSum;
+    float* const li = m_pSum + half;
+    float* const rr = m_pSum + 2 * half;
+    float* const ri = m_pSum + 3 * half;
+    std::fill(m_pSum, m_pSum + 4 * static_cast<size_t>(half), 0.0f);
+    for (int c = 0; c < m_nInputs; ++c)
+        for (int p = 0; p < m_Parts[c]; ++p) {
+            const float* xr = Spectrum(c, (m_nHead - p + m_nSlots) % m_nSlots);
+            const float* xi = xr + half;
+            const float* hlr = Filter(c, 0, p);
+            const float* hli = hlr + half;
+            const float* hrr = Filter(c, 1, p);
+            const float* hri = hrr + half;
+            for (int k = 0; k < bins; ++k) {
+                lr[k] += xr[k] * hlr[k] - xi[k] * hli[k];
+                li[k] += xr[k] * hli[k] + xi[k] * hlr[k];
+                rr[k] += xr[k] * hrr[k] - xi[k] * hri[k];
+                ri[k] += xr[k] * hri[k] + xi[k] * hrr[k];
+            }
+        }
+    const fftwf_plan inv = static_cast<fftwf_plan>(m_pInverse);
+    const size_t outStride = static_cast<size_t>(Padded(b));
+    for (int o = 0; o < OUTPUTS; ++o) {
+        float* s = m_pSum + static_cast<size_t>(o) * 2 * half;
+        fftwf_execute_split_dft_c2r(inv, s, s + half, m_pOutTime);
+        std::memcpy(m_pOut + o * outStride, m_pOutTime + b, static_cast<size_t>(b) * sizeof(float));
+    }
+}
+
+} // namespace halvane

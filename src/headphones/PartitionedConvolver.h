@@ -1,0 +1,65 @@
+// Uniformly partitioned FFT convolution of many channels into two (overlap-save, FFTW single
+// precision). Each input channel has one filter per output; the spectra of all inputs are summed
+// per output in the frequency domain, so a step costs one forward transform per input and one
+// inverse transform per output.
+//
+//   input c --FFT--> delay line of spectra (P steps) --x filter parts--> sum --IFFT--> output
+//
+// Steps are `partition` samples long; the outputs are late by exactly one partition.
+#ifndef HALVANE_HEADPHONES_PARTITIONEDCONVOLVER_H
+#define HALVANE_HEADPHONES_PARTITIONEDCONVOLVER_H
+
+#include <vector>
+
+namespace halvane {
+
+class PartitionedConvolver {
+public:
+    static constexpr int OUTPUTS = 2;
+
+    PartitionedConvolver() = default;
+    ~PartitionedConvolver();
+    PartitionedConvolver(const PartitionedConvolver&) = delete;
+    PartitionedConvolver& operator=(const PartitionedConvolver&) = delete;
+
+    // filters[c][o] is the filter from input c to output o (any length, may differ per input).
+    // Makes the plans and every buffer. False when partition is not positive or inputs is 0.
+    bool Initialize(const std::vector<std::vector<std::vector<float>>>& filters, int partition);
+    void Free();
+
+    int Inputs() const { return m_nInputs; }
+    int Latency() const { return m_nBlock; }
+    // Any number of samples; input and output may alias. No allocation, no system call.
+    void Process(const float* const* in, float* const* out, int n);
+    void Reset();
+
+private:
+    void Step();
+    float* Spectrum(int input, int slot);           // re at [0, bins), im at [half, half + bins)
+    float* Filter(int input, int output, int part); // same form
+
+    int m_nInputs = 0;
+    int m_nBlock = 0;         // B, samples per step
+    int m_nBins = 0;          // B + 1 bins of the 2B-point real transform
+    int m_nHalf = 0;          // bins rounded up so that every re and im array keeps the arena's alignment
+    int m_nFrame = 0;         // 2B rounded up the same way
+    int m_nSlots = 0;         // depth of the spectrum delay line: most filter parts of any input
+    int m_nHead = 0;          // slot of the newest spectrum
+    int m_nFill = 0;          // samples of the current step taken so far
+    std::vector<int> m_Parts; // filter parts of each input
+    void* m_pForward = nullptr;
+    void* m_pInverse = nullptr;
+    // One aligned arena holds every buffer below, spectra in split (re, im) form. FFTW's plans run on
+    // any arrays of the alignment they were made for, so every array starts on a 64-byte line.
+    float* m_pArena = nullptr;
+    float* m_pTime = nullptr;    // per input: 2B samples, the previous step then the current one
+    float* m_pLine = nullptr;    // per input, per slot: one spectrum
+    float* m_pFilters = nullptr; // per input, per output, per part: one spectrum (scaled by 1/2B)
+    float* m_pSum = nullptr;     // per output: one spectrum
+    float* m_pOutTime = nullptr; // 2B samples of the inverse transform
+    float* m_pOut = nullptr;     // per output: B samples handed out during the next step
+};
+
+} // namespace halvane
+
+#endif
