@@ -229,6 +229,29 @@ public:
     // Only with a graph; a later Initialize resets all to 1.0.
     void SetVolumeChannel(int speaker, float volume);
 
+    // Smooth mode, off by default. Off, every change applies from the next block on as a jump: gains
+    // and volumes switch, travel-time delays skip whole samples, a new filter cut-off restarts the
+    // filters from silence and a new room size rebuilds the reverb lines. On, changes glide over
+    // 20 ms of the stream, counted from the first sample processed after the change, so the output
+    // does not depend on how the host cuts its blocks:
+    // - the speaker gains of the source position and the master, per-speaker and LFE volumes;
+    // - the travel-time delays, read between samples by a cubic (four-point) interpolator, so a
+    //   moving source is heard with its Doppler shift; a jump longer than 5 ms of delay glides at a
+    //   quarter sample per sample instead (a pitch bend of at most 25%);
+    // - the LFE low-pass and the high-pass stage: their taps glide, the filter memories are kept;
+    // - the reverb's wet and dry levels, and its line lengths when the room size changes (at most
+    //   a quarter sample per sample as well).
+    // Nothing glides while nothing changes: a still source renders exactly the samples of the mode
+    // off, from Initialize on. With the mode on, every setter but SetSpeakersConfig and Initialize
+    // is free of allocation and system calls; those two still rebuild (the new nodes start at their
+    // values, with empty delay lines and reverb tails). The reverb lines are sized for the largest
+    // room (50 m) at the stream's rate, which takes more memory (about 3 MB at 48 kHz for layout 63).
+    // Cost: while a delay glides, each speaker channel reads four samples per sample instead of
+    // copying a block. Switching the mode on sizes the reverb lines once (allocation); switching it
+    // off ends every glide at once, at its target.
+    void SetSmoothing(bool on);
+    bool GetSmoothing() const; // the value last set
+
 protected:
     void SetSpeakersConfig(int code) override; // the facade's own layout fields only, no lock
     void Free() override;                      // destroys the graph; keeps every parameter
@@ -285,6 +308,9 @@ private:
     std::vector<float> m_RtInput;  // 2 x 4096 input samples
     std::vector<float> m_RtOutput; // 10 x 4096 speaker samples
     float* m_RtOutputChannels[10] = {};
+
+    void ApplySmoothing(); // hands the glide length (0 when off) to the nodes
+    bool m_bSmoothing = false;
 };
 
 #endif // HALVANE_H

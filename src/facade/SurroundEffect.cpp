@@ -108,6 +108,7 @@ void CSurroundEffect::CopyParameters(const CSurroundEffect& other) {
     m_fVolume = other.m_fVolume;
     m_fLFEVolume = other.m_fLFEVolume;
     m_nLFEMaxFreq = other.m_nLFEMaxFreq;
+    m_bSmoothing = other.m_bSmoothing;
 }
 
 CSurroundEffect::~CSurroundEffect() {
@@ -299,4 +300,7 @@ void CSurroundEffect::SetSpeakersConfig(int code, bool apply) {
         MakeLfeList(m_ChannelMap[LFE], lfeList);
         m_pLFEFilter->SetFilterChannels(lfeList, MAX_CHANNELS);
     }
+    // The nodes a layout rebuilds (delays, reverb cores) take the smooth mode's glide; Initialize
+    // ends here too, so a new graph starts in the mode last set.
+    ApplySmoothing();
 }

@@ -3,6 +3,7 @@
 #include "Halvane.h"
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
+#include "dsp/Glide.h"
 #include "nodes/SurrEffectIIRHighPassFilter.h"
 #include "nodes/SurrEffectIIRLowPassFilter.h"
 #include "nodes/SurrEffectMux.h"
@@ -178,4 +179,26 @@ void CSurroundEffect::SetVolumeChannel(int speaker, float volume) {
     const int channel = k >= 0 ? m_SpeakerToChannel[k] : speaker;
     if (channel >= 0 && channel < MAX_CHANNELS)
         m_pVolumeEx->SetVolumeChannel(channel, volume);
+}
+
+void CSurroundEffect::SetSmoothing(bool on) {
+    CriticalSectionGuard lock(m_cs);
+    m_bSmoothing = on;
+    if (m_bInitialized)
+        ApplySmoothing();
+}
+
+bool CSurroundEffect::GetSmoothing() const {
+    return m_bSmoothing;
+}
+
+void CSurroundEffect::ApplySmoothing() {
+    const int32_t glide = m_bSmoothing ? GlideSamples(m_nSamplesPerSec) : 0;
+    m_pPos->SetGlide(glide);
+    m_pMovingOff->SetGlide(glide);
+    m_pVolume->SetGlide(glide);
+    m_pVolumeEx->SetGlide(glide);
+    m_pLFEFilter->SetGlide(glide);
+    m_pLowPass->SetGlide(glide);
+    m_pReverb->SetGlide(glide);
 }

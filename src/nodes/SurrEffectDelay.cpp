@@ -10,6 +10,14 @@ void CSurrEffectDelayEx::Initialize(tWAVEFORMATEX* format) {
     SetDelay(m_fDelay, true);
     std::fill(m_History, m_History + HISTORY, 0.0f);
     m_nOldest = 0;
+    // A new stream starts at its delay: nothing glides in from zero.
+    m_DelayGlide.Reset(std::clamp(m_nDelaySamples, 0, MAX_GLIDE_DELAY));
+}
+
+void CSurrEffectDelayEx::SetGlide(int32_t samples) {
+    m_nGlide = samples;
+    if (samples == 0)
+        m_DelayGlide.Reset(std::clamp(m_nDelaySamples, 0, MAX_GLIDE_DELAY));
 }
 
 void CSurrEffectDelayEx::SetDelay(float ms, bool recompute) {
@@ -29,6 +37,8 @@ void CSurrEffectDelayEx::SetDelay(float ms, bool recompute) {
         m_nDelaySamples = std::numeric_limits<int32_t>::min();
     else
         m_nDelaySamples = static_cast<int32_t>(samples);
+    const double target = std::clamp(m_nDelaySamples, 0, MAX_GLIDE_DELAY);
+    m_DelayGlide.SetTarget(target, halvane::DelayGlideSamples(target - m_DelayGlide.Current(), m_nGlide));
 }
 
 int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
@@ -52,6 +62,10 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     // undelayed, as it already holds its own samples.
     if (n >= HISTORY)
         return 1;
+    if (m_DelayGlide.Gliding()) {
+        ReadGliding(samples, n);
+        return 1;
+    }
     const int32_t d = std::clamp(m_nDelaySamples, 0, HISTORY - n);
 
     // The block's first sample now sits n places before m_nOldest; output sample j is the sample
@@ -61,4 +75,43 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     std::memcpy(samples, m_History + readAt, sizeof(float) * first);
     std::memcpy(samples + first, m_History, sizeof(float) * (n - first));
     return 1;
+}
+
+// Output sample j is read at the glide's delay for that sample: the sample itself at a delay of 0,
+// by straight-line interpolation below one sample (the sample after it has not arrived), by the
+// cubic through the two samples on either side above. Once the glide is over, the rest of the
+// block is read whole, at the target's delay, as the jumping delay reads it.
+void CSurrEffectDelayEx::ReadGliding(float* samples, int32_t n) {
+    const int32_t first = (m_nOldest - n + HISTORY) % HISTORY; // ring place of block sample 0
+    const int32_t limit = std::min(MAX_GLIDE_DELAY, HISTORY - n - 3);
+    const auto at = [this](int32_t newest, int32_t k) {
+        const int32_t p = newest - k;
+        return m_History[p < 0 ? p + HISTORY : p];
+    };
+    int32_t j = 0;
+    for (; j < n && m_DelayGlide.Gliding(); ++j) {
+        int32_t newest = first + j;
+        if (newest >= HISTORY)
+            newest -= HISTORY;
+        const double delay = std::clamp(m_DelayGlide.Next(), 0.0, static_cast<double>(limit));
+        const int32_t i = static_cast<int32_t>(delay);
+        const double f = delay - i;
+        if (f == 0.0) {
+            samples[j] = at(newest, i);
+        } else if (i == 0) {
+            samples[j] =
+                static_cast<float>(at(newest, 0) + (static_cast<double>(at(newest, 1)) - at(newest, 0)) * f);
+        } else {
+            const halvane::LagrangeWeights w(f);
+            samples[j] = static_cast<float>(w.w[0] * at(newest, i - 1) + w.w[1] * at(newest, i) +
+                                            w.w[2] * at(newest, i + 1) + w.w[3] * at(newest, i + 2));
+        }
+    }
+    const int32_t d = std::clamp(m_nDelaySamples, 0, HISTORY - n);
+    for (; j < n; ++j) {
+        int32_t newest = first + j;
+        if (newest >= HISTORY)
+            newest -= HISTORY;
+        samples[j] = at(newest, d);
+    }
 }

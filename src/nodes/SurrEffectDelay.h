@@ -2,6 +2,7 @@
 #define HALVANE_NODES_SURREFFECTDELAY_H
 
 #include "Halvane.h"
+#include "dsp/Glide.h"
 
 // Delay setting of a delay node, in milliseconds and in whole samples.
 class CSurrEffectDelay : public CSurrBaseEffect {
@@ -22,12 +23,26 @@ public:
     void Initialize(tWAVEFORMATEX* format) override; // converts the delay, clears the history
     int Process(_SOUNDDATAEX_* data) override;
     void SetDelay(float ms, bool recompute) override;
+    // Smooth mode: a new delay glides to its whole-sample value over `samples` samples (longer for
+    // a jump the glide would otherwise cross faster than a quarter sample per sample), read between
+    // samples by the four-point interpolator; 0 (the default) jumps at the next block.
+    void SetGlide(int32_t samples);
+    // The delay, in samples, that the last output sample was read at.
+    double CurrentDelay() const { return m_DelayGlide.Current(); }
+
+    // Longest delay a glide reaches: every block up to the graph's largest, plus the interpolator's
+    // two older samples, stays inside the history, so the path is the same for any block cut.
+    static constexpr int32_t MAX_GLIDE_DELAY = HISTORY - 4096 - 3;
 
 private:
+    void ReadGliding(float* samples, int32_t n);
+
     // The last HISTORY input samples of channel 0 as a ring: the oldest sits at m_nOldest, the
     // newest just before it. Reading it from m_nOldest on gives the history oldest-first.
     float m_History[HISTORY] = {};
     int32_t m_nOldest = 0;
+    int32_t m_nGlide = 0;
+    halvane::Glide<double> m_DelayGlide; // delay in samples, gliding toward m_nDelaySamples
 };
 
 #endif

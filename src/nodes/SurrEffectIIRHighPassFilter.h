@@ -2,6 +2,7 @@
 #define HALVANE_NODES_SURREFFECTIIRHIGHPASSFILTER_H
 
 #include "Halvane.h"
+#include "dsp/Glide.h"
 #include "dsp/nsp.h"
 
 // Second-order Butterworth on the flagged channels. Despite the class name its design is a
@@ -12,7 +13,12 @@ public:
     void Initialize(tWAVEFORMATEX* format) override; // designs and builds the filters
     void UpdateParams() override;                    // design, then rebuild every state
     int Process(_SOUNDDATAEX_* data) override;
-    virtual void SetFrequency(int32_t hz); // stores the cut-off, then UpdateParams
+    // Stores the cut-off, then UpdateParams; in the smooth mode the taps glide to the new design
+    // instead, with the filter memories kept and nothing allocated.
+    virtual void SetFrequency(int32_t hz);
+    // Smooth mode: new taps and a new gain glide over `samples` samples; 0 (the default) makes
+    // them jump, a new cut-off restarting the filters from silence.
+    void SetGlide(int32_t samples);
 
     // Copies count (1..10) flags into m_nFilterChannel; other counts change nothing.
     void SetFilterChannels(const int32_t* flags, int32_t count);
@@ -26,7 +32,16 @@ public:
 protected:
     static constexpr double PI = 3.141592653589793; // pi to double precision
 
+    virtual void DesignTaps(); // m_fTaps for m_nFrequency at the node's rate
     void RebuildStates();
+
+private:
+    void StartTapGlide();
+    void FilterGliding(NspIirFilterState& state, float* samples, int32_t n);
+
+    int32_t m_nGlide = 0;
+    halvane::Glide<float> m_TapGlide[5]; // b0, b1, b2, a1, a2 of every state, gliding together
+    halvane::Glide<float> m_GainGlide;
 };
 
 #endif

@@ -8,7 +8,7 @@ CSurrEffectIIRLowPassFilter::CSurrEffectIIRLowPassFilter() {
 
 // Second-order Butterworth high-pass by the bilinear transform (c = tan(w)). b1 is exactly -2·b0,
 // so the gain at 0 Hz is exactly zero.
-void CSurrEffectIIRLowPassFilter::UpdateParams() {
+void CSurrEffectIIRLowPassFilter::DesignTaps() {
     const double w = static_cast<double>(m_nFrequency) * PI / static_cast<double>(m_nSamplesPerSec);
     const double s = std::sqrt(2.0);
     const double c = std::tan(w);
@@ -21,5 +21,4 @@ void CSurrEffectIIRLowPassFilter::UpdateParams() {
     m_fTaps[3] = 1.0f;
     m_fTaps[4] = static_cast<float>(2.0 * (c2 - 1.0) / d);
     m_fTaps[5] = static_cast<float>((c2 + (1.0 - s * c)) / d);
-    RebuildStates();
 }

@@ -8,7 +8,9 @@
 class CSurrEffectIIRLowPassFilter : public CSurrEffectIIRHighPassFilter {
 public:
     CSurrEffectIIRLowPassFilter();
-    void UpdateParams() override;
+
+protected:
+    void DesignTaps() override;
 };
 
 #endif

@@ -14,22 +14,37 @@ constexpr float OFFSET_FRACTION = 0.1f;
 
 } // namespace
 
+// A new stream or layout starts with every gain at its value: nothing glides in from silence.
 void CSurrEffectPos::Initialize(tWAVEFORMATEX* format) {
     CSurrBaseEffect::Initialize(format);
     UpdateParams();
+    SnapGains();
 }
 
 void CSurrEffectPos::SetSpeakersConfig(int code) {
     CSurrBaseEffect::SetSpeakersConfig(code);
     UpdateParams();
+    SnapGains();
 }
 
 void CSurrEffectPos::UpdateParams() {
-    for (int i = 0; i < m_nSpeakers; ++i) {
+    for (int i = 0; i < m_nSpeakers && i < MAX_CHANNELS; ++i) {
         const float dx = m_SpeakerPos[i].x - m_fSoundX;
         const float dy = m_SpeakerPos[i].y - m_fSoundY;
         m_fGain[i] = CalcSpeakerGain(dx, dy, i);
+        m_Glide[i].SetTarget(m_fGain[i], m_nGlide);
     }
+}
+
+void CSurrEffectPos::SetGlide(int32_t samples) {
+    m_nGlide = samples;
+    if (samples == 0)
+        SnapGains();
+}
+
+void CSurrEffectPos::SnapGains() {
+    for (int i = 0; i < MAX_CHANNELS; ++i)
+        m_Glide[i].Reset(m_fGain[i]);
 }
 
 // The class of a speaker is read from the code's own bits, not from the map alone: code 1595 has
@@ -68,7 +83,10 @@ int CSurrEffectPos::Process(_SOUNDDATAEX_* data) {
     for (int c = 0; c < channels && c < MAX_CHANNELS; ++c) {
         if (IsLfeChannel(*this, c))
             continue;
-        nspsbMpy1(m_fGain[c], data->Channels[c], data->nSamples);
+        float* samples = data->Channels[c];
+        const int32_t j = MultiplyGliding(m_Glide[c], samples, data->nSamples);
+        if (j < data->nSamples)
+            nspsbMpy1(m_fGain[c], samples + j, data->nSamples - j);
     }
     return 1;
 }

@@ -24,9 +24,17 @@ void CSurrMovingOffEffect::Initialize(tWAVEFORMATEX* format) {
         if (IsLfeChannel(*this, c))
             continue;
         m_pDelays[c] = new CSurrEffectDelayEx();
+        m_pDelays[c]->SetGlide(m_nGlide);
         m_pDelays[c]->SetDelay(TravelTimeMs(m_fDistance[c]), false);
         m_pDelays[c]->Initialize(format);
     }
+}
+
+void CSurrMovingOffEffect::SetGlide(int32_t samples) {
+    m_nGlide = samples;
+    for (CSurrEffectDelayEx* delay : m_pDelays)
+        if (delay)
+            delay->SetGlide(samples);
 }
 
 void CSurrMovingOffEffect::Free() {

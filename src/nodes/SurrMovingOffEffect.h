@@ -15,6 +15,8 @@ public:
     void SetSpeakersConfig(int code) override;       // rebuilds the delay nodes for the layout
     void UpdateParams() override;                    // distances, then retimes existing delays
     int Process(_SOUNDDATAEX_* data) override;
+    // Smooth mode: the travel-time delays glide (see CSurrEffectDelayEx::SetGlide); 0 jumps.
+    void SetGlide(int32_t samples);
 
     CSurrEffectDelayEx* m_pDelays[10] = {}; // delay node of each channel; owned
     float m_fDistance[10] = {};             // source-to-speaker distance, metres
@@ -24,6 +26,7 @@ private:
     void ComputeDistances();
 
     _SOUNDDATAEX_ m_OneChannel; // hands one channel to its delay node; never owns the buffer
+    int32_t m_nGlide = 0;
 };
 
 #endif

@@ -62,8 +62,32 @@ CSurrReverbEffect::~CSurrReverbEffect() {
 void CSurrReverbEffect::CreateCores(tWAVEFORMATEX* monoFormat) {
     for (int i = 0; i < m_nSpeakers && i < MAX_CHANNELS; ++i) {
         m_pFdn[i] = new CSurrReverbFdnEffect();
+        m_pFdn[i]->SetGlide(m_nGlide); // before the room size builds the lines
         m_pFdn[i]->Initialize(monoFormat);
     }
+}
+
+void CSurrReverbEffect::SetGlide(int32_t samples) {
+    m_nGlide = samples;
+    SyncCores(); // the cores' own lines are the ones that grow or end their glides
+    for (CSurrReverbFdnEffect* core : m_pFdn)
+        if (core)
+            core->SetGlide(samples);
+    ReserveForGlides();
+}
+
+// The lockstep engine's lines get the cores' smooth-mode capacity, so that taking the cores over
+// again after a room glide allocates nothing.
+void CSurrReverbEffect::ReserveForGlides() {
+    if (m_nGlide > 0 && m_pFdn[0])
+        m_Lockstep.ReserveUpTo(m_pFdn, std::min(m_nSpeakers, MAX_CHANNELS), m_pFdn[0]->LineCapacity());
+}
+
+bool CSurrReverbEffect::CoresGliding() const {
+    for (const CSurrReverbFdnEffect* core : m_pFdn)
+        if (core && core->Gliding())
+            return true;
+    return false;
 }
 
 void CSurrReverbEffect::DeleteCores() {
@@ -102,6 +126,7 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     m_bInitialized = true;
     UpdateParams();
     UpdateRoomSize(m_fRoomWidth, m_fRoomDepth);
+    ReserveForGlides();
 }
 
 void CSurrReverbEffect::Free() {
@@ -127,6 +152,7 @@ void CSurrReverbEffect::SetSpeakersConfig(int code) {
     CreateCores(&mono);
     m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
     UpdateParams();
+    ReserveForGlides();
 }
 
 void CSurrReverbEffect::UpdateParams() {
@@ -198,7 +224,11 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
     float* samples[MAX_CHANNELS] = {};
     for (int i = 0; i < count; ++i)
         samples[i] = data->Channels[i] + offset;
-    if (!m_Lockstep.Process(m_pFdn, samples, count, n)) {
+    // A core that glides runs on its own, sample by sample; the engine hands its lines back first.
+    const bool gliding = CoresGliding();
+    if (gliding)
+        SyncCores();
+    if (gliding || !m_Lockstep.Process(m_pFdn, samples, count, n)) {
         for (int i = 0; i < count; ++i)
             if (m_pFdn[i])
                 m_pFdn[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});

@@ -23,6 +23,9 @@ public:
     void UpdateParams() override;              // hands the levels and room size to every core
     int Process(_SOUNDDATAEX_* data) override;
     virtual void UpdateRoomSize(float width, float depth);
+    // Smooth mode: the cores' levels and line lengths glide over `samples` samples (0: they jump).
+    // A positive value sizes every line for the largest room once; later room sizes allocate nothing.
+    void SetGlide(int32_t samples);
     // While the node processes, its lockstep engine holds the cores' line samples (positions and
     // low-pass states stay live in the cores). SyncCores puts the samples back into the cores, for
     // anyone who reads or runs a core directly; the next block takes them over again.
@@ -47,6 +50,8 @@ public:
 
 private:
     void CreateCores(tWAVEFORMATEX* monoFormat);
+    void ReserveForGlides();
+    bool CoresGliding() const;
     void DeleteCores();
     void ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n);
     void CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n);
@@ -60,6 +65,7 @@ private:
     // Runs the cores side by side in SIMD lanes when they are in step (they are built together,
     // share their levels and always process the same blocks).
     CSurrReverbLockstep m_Lockstep;
+    int32_t m_nGlide = 0;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 #include "dsp/nsp.h"
 
@@ -12,6 +13,9 @@ namespace {
 constexpr double REFERENCE_RATE = 44100.0;
 constexpr float ROOM_MIN = 2.0f;  // metres
 constexpr float ROOM_MAX = 50.0f; // metres
+// Samples a smooth-mode line holds beyond the largest room's longest line: the interpolator reads
+// up to two samples past the delay, and the newest one must never be the one being written.
+constexpr int32_t RING_MARGIN = 4;
 
 constexpr int LINES = CSurrReverbFdnEffect::LINES;
 constexpr double HOUSEHOLDER = CSurrReverbFdnEffect::HOUSEHOLDER;
@@ -155,6 +159,9 @@ void CSurrReverbFdnEffect::Free() {
     FreeBank(m_LeftBank);
     FreeBank(m_RightBank);
     m_nLineSetId = 0;
+    m_nCapacity = 0;
+    m_bRing = false;
+    m_nDelayDone = m_nDelayLength = 0;
 }
 
 void CSurrReverbFdnEffect::SetRoomSize(float metres) {
@@ -165,28 +172,85 @@ void CSurrReverbFdnEffect::SetRoomSize(float metres) {
         clamped = ROOM_MIN;
     if (clamped == m_fRoomSize)
         return; // keeps the lines and the ringing tail
+    if (m_nGlide > 0 && m_nCapacity > 0 && HasLines()) {
+        // Smooth mode: the lines are long enough for any room; nothing is allocated.
+        int32_t lengths[LINES];
+        LineLengths(clamped, lengths);
+        m_fRoomSize = clamped;
+        if (StartLengthGlide(lengths))
+            return;
+        // Lines too short to read between samples (very low rates) start over, silent, as in the
+        // jumping mode, in the buffers they have.
+        FinishGlides();
+        for (FdnBank* bank : {&m_LeftBank, &m_RightBank}) {
+            for (int k = 0; k < LINES && bank->m_pLine[k]; ++k) {
+                std::fill(bank->m_pLine[k], bank->m_pLine[k] + m_nCapacity, 0.0f);
+                bank->m_nLineLength[k] = lengths[k];
+                bank->m_nLinePos[k] = 0;
+            }
+        }
+        return;
+    }
     Free();
     m_fRoomSize = clamped;
     AllocateLines();
     ResetPositions();
 }
 
-void CSurrReverbFdnEffect::AllocateLines() {
-    static std::atomic<uint64_t> s_nextLineSetId{1};
-    m_nLineSetId = s_nextLineSetId.fetch_add(1, std::memory_order_relaxed);
-    const float f = static_cast<float>(m_fRoomSize / FDN_REFERENCE_ROOM);
+// Half the scaled length, rounded down, doubled plus one: every line is odd.
+void CSurrReverbFdnEffect::LineLengths(float roomSize, int32_t* lengths) const {
+    const float f = static_cast<float>(roomSize / FDN_REFERENCE_ROOM);
     for (int k = 0; k < LINES; ++k) {
-        // Half the scaled length, rounded down, doubled plus one: every line is odd.
         const double half = std::floor(
             ((FDN_BASE_LENGTHS[k] * static_cast<double>(f)) * m_nSamplesPerSec / REFERENCE_RATE) * 0.5);
-        const int32_t length = 2 * static_cast<int32_t>(half) + 1;
-        m_LeftBank.m_nLineLength[k] = length;
-        m_LeftBank.m_pLine[k] = new float[length]();
+        lengths[k] = 2 * static_cast<int32_t>(half) + 1;
+    }
+}
+
+// In the smooth mode every line gets room for the largest room's longest line, plus the
+// interpolator's reach, so that a later room size only changes where the lines are read.
+uint64_t CSurrReverbFdnEffect::NewLineSetId() {
+    static std::atomic<uint64_t> s_nextLineSetId{1};
+    return s_nextLineSetId.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CSurrReverbFdnEffect::AllocateLines() {
+    m_nLineSetId = NewLineSetId();
+    int32_t lengths[LINES];
+    LineLengths(m_fRoomSize, lengths);
+    m_nCapacity = 0;
+    if (m_nGlide > 0)
+        m_nCapacity = SmoothCapacity();
+    for (int k = 0; k < LINES; ++k) {
+        const int32_t size = m_nCapacity > 0 ? m_nCapacity : lengths[k];
+        m_LeftBank.m_nLineLength[k] = lengths[k];
+        m_LeftBank.m_pLine[k] = new float[size]();
         if (m_nChannels == 2) {
-            m_RightBank.m_nLineLength[k] = length;
-            m_RightBank.m_pLine[k] = new float[length]();
+            m_RightBank.m_nLineLength[k] = lengths[k];
+            m_RightBank.m_pLine[k] = new float[size]();
         }
     }
+}
+
+int32_t CSurrReverbFdnEffect::SmoothCapacity() const {
+    int32_t largest[LINES];
+    LineLengths(ROOM_MAX, largest);
+    return largest[LINES - 1] + RING_MARGIN;
+}
+
+// Lines built for the jumping mode get the largest room's size, their samples and positions kept.
+void CSurrReverbFdnEffect::GrowLines() {
+    const int32_t capacity = SmoothCapacity();
+    for (FdnBank* bank : {&m_LeftBank, &m_RightBank}) {
+        for (int k = 0; k < LINES && bank->m_pLine[k]; ++k) {
+            float* line = new float[capacity]();
+            std::memcpy(line, bank->m_pLine[k], sizeof(float) * static_cast<size_t>(bank->m_nLineLength[k]));
+            delete[] bank->m_pLine[k];
+            bank->m_pLine[k] = line;
+        }
+    }
+    m_nCapacity = capacity;
+    m_nLineSetId = NewLineSetId(); // new buffers: whoever held the old ones must not take these for them
 }
 
 void CSurrReverbFdnEffect::ResetPositions() {
@@ -218,10 +282,15 @@ int CSurrReverbFdnEffect::Process(_SOUNDDATA_ data) {
     // as the whole block at once.
     for (int32_t done = 0; done < n; done += MAX_BLOCK) {
         const int32_t len = std::min(n - done, static_cast<int32_t>(MAX_BLOCK));
+        float* left = data.pLeft + done;
+        float* right = stereo ? data.pRight + done : nullptr;
+        const int32_t glided = Gliding() ? ProcessGliding(left, right, len) : 0;
+        if (glided == len)
+            continue;
         if (stereo)
-            ProcessStereo(data.pLeft + done, data.pRight + done, len);
+            ProcessStereo(left + glided, right + glided, len - glided);
         else
-            ProcessMono(data.pLeft + done, len);
+            ProcessMono(left + glided, len - glided);
     }
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/SurrBaseEffectNotEx.h"
+#include "dsp/Glide.h"
 
 // One bank of twelve feedback delay lines.
 struct FdnBank {
@@ -58,12 +59,35 @@ public:
     void Free() override; // releases the lines
     int Process(_SOUNDDATA_ data) override;
 
-    void SetDry(float v) { m_fDry = v; }
-    void SetWet(float v) { m_fWet = v; }
-    void SetFeedbackGain(float v) { m_fFeedbackGain = v; }
-    void SetHFDecay(float v) { m_fHFDecay = v; }
-    // Clamps to 2..50 m (NaN: 50); rebuilds the lines only when the clamped value changes.
+    // In the smooth mode each level glides to its new value, from the next sample processed.
+    void SetDry(float v) {
+        m_fDry = v;
+        m_DryGlide.SetTarget(v, m_nGlide);
+    }
+    void SetWet(float v) {
+        m_fWet = v;
+        m_WetGlide.SetTarget(v, m_nGlide);
+    }
+    void SetFeedbackGain(float v) {
+        m_fFeedbackGain = v;
+        m_GainGlide.SetTarget(v, m_nGlide);
+    }
+    void SetHFDecay(float v) {
+        m_fHFDecay = v;
+        m_DecayGlide.SetTarget(v, m_nGlide);
+    }
+    // Clamps to 2..50 m (NaN: 50); rebuilds the lines only when the clamped value changes. In the
+    // smooth mode the line lengths glide to the new size instead, in lines already long enough.
     void SetRoomSize(float metres);
+    // Smooth mode: levels and line lengths glide over `samples` samples (0: they jump, the
+    // default). A positive value sizes the lines for the largest room, once (this allocates);
+    // 0 ends any glide at once, at its target.
+    void SetGlide(int32_t samples);
+    // True while a level or a line length glides: the core then runs on its own, sample by
+    // sample, with its lines read between samples.
+    bool Gliding() const;
+    // Floats each line can hold: the current length, or in the smooth mode the largest room's.
+    int32_t LineCapacity() const { return m_nCapacity; }
 
     FdnBank m_LeftBank;
     FdnBank m_RightBank;
@@ -82,6 +106,32 @@ private:
     bool HasLines() const;
     void ProcessMono(float* left, int32_t n);
     void ProcessStereo(float* left, float* right, int32_t n);
+    void LineLengths(float roomSize, int32_t* lengths) const;
+    void GrowLines();
+    int32_t SmoothCapacity() const;
+    static uint64_t NewLineSetId();
+    bool GlidesActive() const;
+    bool StartLengthGlide(const int32_t* lengths);
+    int32_t ProcessGliding(float* left, float* right, int32_t n);
+    void GlideSample(FdnBank& bank, const int* perm, float x, double* d, float g, float c, float& a,
+                     float& b);
+    void ToRing();
+    void ToLines();
+    void FinishGlides();
+
+    // Smooth mode. While the lengths glide (or levels), every line is a ring of m_nCapacity
+    // samples written at m_nRingWrite and read m_dDelay[k] samples back, the newest sample at
+    // m_nRingWrite - 1; once the glide ends the lines return to the jumping layout (length, position).
+    int32_t m_nGlide = 0;
+    int32_t m_nCapacity = 0;
+    bool m_bRing = false;
+    int32_t m_nRingWrite = 0;
+    double m_dDelayStart[LINES] = {};
+    double m_dDelay[LINES] = {};
+    int32_t m_nTargetLength[LINES] = {};
+    int32_t m_nDelayDone = 0;
+    int32_t m_nDelayLength = 0;
+    halvane::Glide<float> m_DryGlide, m_WetGlide, m_GainGlide, m_DecayGlide;
 
     // Network output of the current block, kept between blocks so that processing never allocates.
     std::vector<float> m_OutL;

@@ -301,6 +301,15 @@ void CSurrReverbLockstep::Reserve(CSurrReverbFdnEffect* const* cores, int count)
     Allocate(LanesFor(count), Bank(cores[0]).m_nLineLength);
 }
 
+void CSurrReverbLockstep::ReserveUpTo(CSurrReverbFdnEffect* const* cores, int count, int32_t longest) {
+    HandBack(cores);
+    if (count < 2 || count > MAX_LANES || longest <= 0)
+        return;
+    int32_t lengths[LOCKSTEP_LINES];
+    std::fill(lengths, lengths + LOCKSTEP_LINES, longest);
+    Allocate(LanesFor(count), lengths);
+}
+
 bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
     for (int c = 1; c < count; ++c)
         for (int k = 0; k < LOCKSTEP_LINES; ++k)

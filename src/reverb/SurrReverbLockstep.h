@@ -39,6 +39,9 @@ public:
     // Sizes the interleaved lines for the cores' current lengths, so that Process does not
     // allocate on the next block. Line samples the engine holds for these very cores are kept.
     void Reserve(CSurrReverbFdnEffect* const* cores, int count);
+    // Sizes the interleaved lines for `count` cores whose lines may grow up to `longest` samples
+    // each (the smooth mode's line capacity), so that no later length allocates. Hands back first.
+    void ReserveUpTo(CSurrReverbFdnEffect* const* cores, int count, int32_t longest);
     // Forgets any held state (the cores it belonged to are gone) and frees the lines.
     void Release();
     // True while the engine holds the line samples of the cores.

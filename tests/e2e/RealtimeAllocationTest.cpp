@@ -185,4 +185,47 @@ TEST(RealtimeAllocation, LightParameterChangesBetweenBlocksAllocateNothing) {
     }
 }
 
+// In the smooth mode the heavy settings join them: a new room size glides inside lines sized for the
+// largest room, a new cut-off glides the filter taps in place.
+TEST(RealtimeAllocation, SmoothModeChangesOfEverySettingAllocateNothing) {
+    for (int code : {63, 1599}) {
+        for (int inputs : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << code << "/" << inputs);
+            CSurroundEffect effect;
+            effect.SetSmoothing(true);
+            Build(effect, code, inputs, SETUPS[1]);
+            Host host(inputs, effect.GetOutputChannels());
+            const auto change = [&](int i) {
+                effect.SetSoundPos(0.25f + (i % 9) * 0.3f, 0.5f + (i % 4) * 0.6f, true);
+                effect.SetRoomSize(2.0f + (i % 17) * 2.5f, 3.0f + (i % 5) * 4.0f, true);
+                effect.SetLFEMaxFreq(50 + (i * 13) % 150, true);
+                effect.SetLowPassFreq(30 + (i * 7) % 120);
+                effect.SetVolume(0.5f + (i % 5) * 0.1f, true);
+                effect.SetLFEVolume(0.25f * (i % 4), true);
+                effect.SetVolumeChannel(HALVANE_FC, 0.5f + 0.1f * (i % 3));
+                effect.SetRevWet(1.0f + (i % 4) * 0.2f);
+                effect.SetRevDry(0.1f * (i % 3));
+                effect.SetRevAbsorb(0.1f + 0.01f * (i % 5));
+                effect.SetRevHFDecay(0.3f + 0.01f * (i % 5));
+                effect.SetReverb(i % 11 != 0);
+                effect.SetLowPass(i % 3 == 0);
+            };
+            for (int i = 0; i < 30; ++i) {
+                change(i);
+                ASSERT_EQ(host.Run(effect, 256), 1);
+            }
+            int failures = 0;
+            const Counts counts = CountDuring([&] {
+                for (int i = 0; i < 2000; ++i) {
+                    change(i);
+                    failures += host.Run(effect, 1 + (i * 37) % 300) != 1;
+                }
+            });
+            EXPECT_EQ(failures, 0);
+            EXPECT_EQ(counts.allocations, 0);
+            EXPECT_EQ(counts.releases, 0);
+        }
+    }
+}
+
 #endif // !defined(_WIN32)

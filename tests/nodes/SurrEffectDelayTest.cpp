@@ -118,3 +118,72 @@ TEST(SurrEffectDelay, DelayChangesOnlyWhenConvertedAndInitializeClears) {
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(again[0][i], i < 7 ? 0.0f : in[0][i - 7]) << i;
 }
+
+// Smooth mode against a plain fractional delay: each change starts a straight line from the delay
+// reached to the new whole-sample delay (20 ms at 48 kHz, or a quarter sample per sample when that
+// is slower), and every output sample is the Lagrange cubic through the four input samples around
+// that delay (straight-line interpolation below one sample), computed here from its definition.
+TEST(SurrEffectDelay, GlidingDelayMatchesDirectFractionalReads) {
+    const int glide = 960;
+    const int total = 40000;
+    const std::vector<float> x = RandomChannels(1, total, 77u)[0];
+    // (sample, ms): a rise, a fall from mid-glide, down to 0 (through the linear stretch) and a
+    // jump long enough to need the slower glide.
+    const std::vector<std::pair<int, float>> changes = {
+        {3000, 3.5f}, {3500, 1.0f}, {9000, 0.0f}, {12000, 0.01f}, {15000, 100.0f}};
+    CSurrEffectDelayEx node;
+    node.SetDelay(2.0f, false);
+    tWAVEFORMATEX f = Format(48000);
+    node.Initialize(&f);
+    node.SetGlide(glide);
+
+    const auto input = [&](long i) { return i < 0 ? 0.0 : static_cast<double>(x[static_cast<size_t>(i)]); };
+    const auto read = [&](long n, double delay) {
+        const long i = static_cast<long>(std::floor(delay));
+        const double f = delay - static_cast<double>(i);
+        if (i == 0)
+            return (1.0 - f) * input(n) + f * input(n - 1);
+        double y = 0.0;
+        for (int m = -1; m <= 2; ++m) {
+            double basis = 1.0;
+            for (int j = -1; j <= 2; ++j)
+                if (j != m)
+                    basis *= (f - j) / static_cast<double>(m - j);
+            y += basis * input(n - i - m);
+        }
+        return y;
+    };
+
+    std::vector<float> out(x);
+    double delay = 96.0, from = 96.0, to = 96.0;
+    long since = 0, length = 1;
+    double worst = 0.0;
+    size_t next = 0;
+    std::mt19937 rng(3u);
+    for (int at = 0; at < total;) {
+        if (next < changes.size() && changes[next].first == at) {
+            node.SetDelay(changes[next].second, true);
+            from = delay;
+            to = std::trunc(changes[next].second * 48.0);
+            since = 0;
+            length = std::max<long>(glide, static_cast<long>(std::ceil(std::fabs(to - from) / 0.25)));
+            ++next;
+        }
+        const int limit = next < changes.size() ? changes[next].first : total;
+        const int n = std::min(limit - at, 1 + static_cast<int>(rng() % 700));
+        _SOUNDDATAEX_ block;
+        block.Channels.push_back(out.data() + at);
+        block.nSamples = n;
+        node.Process(&block);
+        block.Channels.clear();
+        for (int j = at; j < at + n; ++j) {
+            if (since < length)
+                ++since;
+            delay = since == length ? to : from + (to - from) * (static_cast<double>(since) / length);
+            worst = std::max(worst, std::fabs(out[static_cast<size_t>(j)] - read(j, delay)));
+        }
+        at += n;
+    }
+    EXPECT_LT(worst, 2e-6);
+    EXPECT_EQ(node.CurrentDelay(), 4800.0);
+}
