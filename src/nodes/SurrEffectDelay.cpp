@@ -24,21 +24,24 @@ void CSurrEffectDelayEx::SetDelay(float ms, bool recompute) {
     m_fDelay = ms;
     if (!recompute)
         return;
+    m_nDelaySamples = DelaySamples(ms, m_nSamplesPerSec);
+    const double target = std::clamp(m_nDelaySamples, 0, MAX_GLIDE_DELAY);
+    m_DelayGlide.SetTarget(target, halvane::DelayGlideSamples(target - m_DelayGlide.Current(), m_nGlide));
+}
+
+int32_t CSurrEffectDelayEx::DelaySamples(float ms, int32_t rate) {
     // Whole samples, truncated toward zero, from the product and quotient formed in double
     // (10.5 ms at 44100 Hz: 463.05 -> 463).
-    const double samples = std::trunc(static_cast<double>(ms) * m_nSamplesPerSec / 1000.0);
+    const double samples = std::trunc(static_cast<double>(ms) * rate / 1000.0);
     // Out-of-range values saturate (the conversion alone would be undefined); Process clamps the
     // delay into the history anyway.
     if (std::isnan(samples))
-        m_nDelaySamples = 0;
-    else if (samples >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        m_nDelaySamples = std::numeric_limits<int32_t>::max();
-    else if (samples <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-        m_nDelaySamples = std::numeric_limits<int32_t>::min();
-    else
-        m_nDelaySamples = static_cast<int32_t>(samples);
-    const double target = std::clamp(m_nDelaySamples, 0, MAX_GLIDE_DELAY);
-    m_DelayGlide.SetTarget(target, halvane::DelayGlideSamples(target - m_DelayGlide.Current(), m_nGlide));
+        return 0;
+    if (samples >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    if (samples <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(samples);
 }
 
 int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {

@@ -33,6 +33,8 @@ public:
     // Longest delay a glide reaches: every block up to the graph's largest, plus the interpolator's
     // two older samples, stays inside the history, so the path is the same for any block cut.
     static constexpr int32_t MAX_GLIDE_DELAY = HISTORY - 4096 - 3;
+    // A delay of `ms` milliseconds in whole samples at `rate` Hz, as SetDelay converts it.
+    static int32_t DelaySamples(float ms, int32_t rate);
 
 private:
     void ReadGliding(float* samples, int32_t n);

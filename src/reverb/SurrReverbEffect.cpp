@@ -108,17 +108,7 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     mono.nChannels = 1;
     CreateCores(&mono);
 
-    const float width = m_fRoomWidth;
-    const float depth = m_fRoomDepth;
-    const float distance[3] = {width, depth, std::sqrt(width * width + depth * depth)};
-    for (int g = 0; g < 4; ++g) {
-        for (int i = 0; i < 3; ++i) {
-            CSurrEffectDelayEx* delay = new CSurrEffectDelayEx();
-            m_pCrossDelay[g][i] = delay;
-            delay->SetDelay(halvane::TravelTimeMs(distance[CROSS_GROUPS[g].path[i]]), false);
-            delay->Initialize(&mono); // converts the delay to samples at the stream's rate
-        }
-    }
+    SetCrossDelays();
     m_CornerHistory.assign(4 * static_cast<size_t>(HISTORY), 0.0f);
     for (int32_t& oldest : m_nCornerOldest)
         oldest = 0;
@@ -129,22 +119,31 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     ReserveForGlides();
 }
 
+// The travel times convert to samples exactly as a delay node's do; only the lengths are needed,
+// the cross-feed keeps its own histories.
+void CSurrReverbEffect::SetCrossDelays() {
+    const float width = m_fRoomWidth;
+    const float depth = m_fRoomDepth;
+    const float distance[3] = {width, depth, std::sqrt(width * width + depth * depth)};
+    for (int g = 0; g < 4; ++g)
+        for (int i = 0; i < 3; ++i)
+            m_nCrossDelay[g][i] = CSurrEffectDelayEx::DelaySamples(
+                halvane::TravelTimeMs(distance[CROSS_GROUPS[g].path[i]]), m_nSamplesPerSec);
+}
+
 void CSurrReverbEffect::Free() {
     m_bInitialized = false;
     DeleteCores();
-    for (auto& group : m_pCrossDelay) {
-        for (CSurrEffectDelayEx*& delay : group) {
-            delete delay;
-            delay = nullptr;
-        }
-    }
+    for (auto& group : m_nCrossDelay)
+        for (int32_t& delay : group)
+            delay = 0;
     m_CoreOut.Release();
     m_CornerHistory = std::vector<float>();
 }
 
 void CSurrReverbEffect::SetSpeakersConfig(int code) {
     CSurrBaseEffect::SetSpeakersConfig(code);
-    // New cores start silent; the cross-feed delay nodes stay as they are.
+    // New cores start silent; the cross-feed travel times stay as they are.
     DeleteCores();
     tWAVEFORMATEX mono{};
     mono.nChannels = 1;
@@ -269,7 +268,7 @@ void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset
     for (int i = 0; i < 3; ++i) {
         const int q = cross.source[i];
         const float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
-        const int32_t d = std::clamp(m_pCrossDelay[group][i]->m_nDelaySamples, 0, HISTORY - n);
+        const int32_t d = std::clamp(m_nCrossDelay[group][i], 0, HISTORY - n);
         // n + d <= HISTORY, so the start lies less than one turn back.
         int32_t readAt = m_nCornerOldest[q] - n - d;
         if (readAt < 0)

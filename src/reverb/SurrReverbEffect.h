@@ -7,7 +7,6 @@
 #include "reverb/SurrReverbLockstep.h"
 
 class CSurrReverbFdnEffect;
-class CSurrEffectDelayEx;
 
 // Reverb on every speaker channel (one core each), with an optional cross-feed of the corner
 // speakers' reverberation to the other three corners.
@@ -46,7 +45,9 @@ public:
     float m_fWet = 1.84f;
     float m_fRoomSize = 50.0f;
     CSurrReverbFdnEffect* m_pFdn[10] = {};
-    CSurrEffectDelayEx* m_pCrossDelay[4][3] = {};
+    // Cross-feed travel time of each group's three paths, in whole samples, as a delay node converts
+    // it; set by Initialize from the room of that moment.
+    int32_t m_nCrossDelay[4][3] = {};
 
 private:
     void CreateCores(tWAVEFORMATEX* monoFormat);
@@ -54,11 +55,12 @@ private:
     bool CoresGliding() const;
     void DeleteCores();
     void ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n);
+    void SetCrossDelays();
     void CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n);
 
     // The cross-feed reads each corner's delayed core output from one history per corner (the
-    // three paths leaving a corner delay the same signal); the twelve delay nodes hold the travel
-    // times, in whole samples, and are not run. Same ring rule as the delay node: HISTORY samples,
+    // three paths leaving a corner delay the same signal); m_nCrossDelay holds the travel times.
+    // Same ring rule as the delay node: HISTORY samples,
     // oldest at m_nCornerOldest. Built by Initialize so that blocks never allocate.
     std::vector<float> m_CornerHistory; // 4 x HISTORY
     int32_t m_nCornerOldest[4] = {};
