@@ -79,7 +79,11 @@ int CSurroundEffect::GetBuffer(_SOUNDDATAEX_* data) {
     return Process(data) ? 1 : 0;
 }
 
+// Reads the graph, so it waits for the lock: Initialize on another thread may be freeing it. The
+// lock field is not mutable in the public header; entering and leaving it changes nothing a caller
+// can see.
 int CSurroundEffect::GetOutputChannels() const {
+    CriticalSectionGuard lock(const_cast<CSurrCriticalSection&>(m_cs));
     return m_bInitialized ? m_pDecomp->m_nSpeakers : 0;
 }
 

@@ -35,6 +35,38 @@ TEST(Thread, SettersWhileProcessingKeepEveryBlockWellFormed) {
     control.join();
 }
 
+// GetOutputChannels reads the graph that Initialize frees and rebuilds; without the lock the reader
+// lands in freed nodes (AddressSanitizer) or sees a half-built graph.
+TEST(Thread, OutputChannelsWhileInitializeRebuildsTheGraph) {
+    CSurroundEffect effect;
+    effect.SetSpeakersConfig(3, false); // small layouts keep each rebuild cheap
+    tWAVEFORMATEX format = Format(1, 8000);
+    effect.Initialize(&format);
+    std::atomic<bool> done{false};
+    std::atomic<long> reads{0}, wrong{0};
+    std::thread reader([&] {
+        while (!done) {
+            const int channels = effect.GetOutputChannels();
+            if (channels != 2 && channels != 4)
+                ++wrong;
+            ++reads;
+            std::this_thread::yield(); // lets the rebuilding thread have the lock as well
+        }
+    });
+    long readsWhileRebuilding = 0;
+    for (int i = 0; i < 10000; ++i) {
+        effect.SetSpeakersConfig(i % 2 ? 51 : 3, false);
+        const long before = reads;
+        effect.Initialize(&format);
+        readsWhileRebuilding += reads != before;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(readsWhileRebuilding, 0); // the reader did run while graphs were being rebuilt
+    EXPECT_EQ(effect.GetOutputChannels(), 4);
+}
+
 TEST(Thread, IndependentObjectsProcessInParallelLikeOneAtATime) {
     const Channels input = Noise(2, 9000, 9);
     CSurroundEffect reference;
