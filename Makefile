@@ -179,6 +179,10 @@ rtsan:
 		$(RTSAN_BUILD)/fuzz/halvane_rtsan --must-fail >/dev/null 2>&1; then \
 		echo "rtsan: a deliberate allocation went unreported"; exit 1; \
 	else echo "rtsan: a deliberate allocation is reported, as it must be"; fi
+	@if RTSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/fuzz/rtsan.supp:external_symbolizer_path=$(RTSAN_SYMBOLIZER) \
+		$(RTSAN_BUILD)/fuzz/halvane_rtsan --lock-wait 2>&1 | grep -q 'pthread_mutex_lock'; then \
+		echo "rtsan: the audio thread's wait for a held lock is reported, as it must be"; \
+	else echo "rtsan: a wait for a held lock went unreported"; exit 1; fi
 
 soak: deps
 	@$(CMAKE) -S . -B $(SOAK_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALVANE_BUILD_SOAK=ON \

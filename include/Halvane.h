@@ -175,13 +175,13 @@ private:
 // setters while an audio thread processes.
 //
 // Threads. One re-entrant lock per object. Initialize, Process, GetBuffer's own step, every
-// setter, ProcessPlanar and GetOutputChannels hold it while they read or write parameters or the
-// graph, so any of them may run on one thread while another runs on a second thread; each call
-// waits for the other. Four things read without it: GetRoomSize and GetSoundPos return the
-// stored values (a value torn by a concurrent setter is possible), SetVolumeChannel returns at
-// once while no graph exists, and SetSpeakerToChannel refuses a channel outside 0..9 before it
-// locks. Construction, copying, assignment and destruction take no lock: no other thread may use
-// the object meanwhile. Everything added to this class later takes the lock too.
+// setter, ProcessPlanar, GetOutputChannels and GetSmoothing hold it while they read or write
+// parameters or the graph, so any of them may run on one thread while another runs on a second
+// thread; each call waits for the other. Four things read without it: GetRoomSize and GetSoundPos
+// return the stored values (a value torn by a concurrent setter is possible), SetVolumeChannel
+// returns at once while no graph exists, and SetSpeakerToChannel refuses a channel outside 0..9
+// before it locks. Construction, copying, assignment and destruction take no lock: no other
+// thread may use the object meanwhile. Everything added to this class later takes the lock too.
 class HALVANE_API CSurroundEffect : public CSurrBaseEffect {
 public:
     CSurroundEffect();                             // default parameters, no graph

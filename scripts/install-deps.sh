@@ -15,6 +15,8 @@ DEFAULT_PACKAGES=(
     lv2-dev lilv-utils sordi
     ffmpeg sox
     clang clang-format
+    # RealtimeSanitizer (make rtsan, run by CI) needs clang 20 or later and its runtime.
+    clang-22 libclang-rt-22-dev
 )
 
 # Cross-compiling for Windows and running the result under Wine (make windows, make windows-test);

@@ -18,8 +18,12 @@ CSurrCriticalSection::CSurrCriticalSection() {
 CSurrCriticalSection::~CSurrCriticalSection() {
     AsMutex(m_Storage).~Mutex();
 }
+// Tries first: an uncontended enter then makes no call that a realtime checker counts as blocking,
+// and only a real wait for another thread goes through the blocking lock, where it is seen.
 void CSurrCriticalSection::Enter() {
-    AsMutex(m_Storage).lock();
+    Mutex& mutex = AsMutex(m_Storage);
+    if (!mutex.try_lock())
+        mutex.lock();
 }
 void CSurrCriticalSection::Leave() {
     AsMutex(m_Storage).unlock();

@@ -189,6 +189,7 @@ void CSurroundEffect::SetSmoothing(bool on) {
 }
 
 bool CSurroundEffect::GetSmoothing() const {
+    CriticalSectionGuard lock(const_cast<CSurrCriticalSection&>(m_cs)); // as GetOutputChannels
     return m_bSmoothing;
 }
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int LINES = CSurrReverbFdnEffect::LINES;
-constexpr double HOUSEHOLDER = CSurrReverbFdnEffect::HOUSEHOLDER;
 // Shortest line whose delay may glide: the interpolator reads from one sample after the delay, and
 // that sample must already be written.
 constexpr int32_t SHORTEST_GLIDING_LINE = 4;
