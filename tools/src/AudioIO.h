@@ -1,10 +1,17 @@
-// Reading sources and writing speaker feeds through libsndfile. An output is written to a hidden
-// temporary file beside its destination and renamed into place only once it is complete, so a
-// failed or interrupted render never leaves a partial file under the destination's name.
+// Reading sources and writing speaker feeds through libsndfile. A file output is written to a
+// temporary file beside its destination (TempFiles.h) and renamed into place only once it is
+// complete, so a failed or interrupted render never leaves a partial file under the destination's
+// name. A symlink is followed to the file it names, which is replaced the same way; standard output
+// ("-"), a FIFO or a character device is written as a stream (StreamSink.h); nothing else that is
+// not a regular file is written or replaced.
 #ifndef HALVANE_TOOLS_AUDIOIO_H
 #define HALVANE_TOOLS_AUDIOIO_H
 
+#include "StreamSink.h"
+#include "TempFiles.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +38,7 @@ public:
     SoundFileInput(const SoundFileInput&) = delete;
     SoundFileInput& operator=(const SoundFileInput&) = delete;
 
+    // "-" reads standard input, which may be a pipe.
     bool Open(const std::string& path, std::string& error);
     int channels() const override { return m_channels; }
     int sampleRate() const override { return m_rate; }
@@ -64,6 +72,20 @@ private:
     uint64_t m_state;
 };
 
+// The name for standard input or output on the command line.
+inline bool IsStdStream(const std::string& path) {
+    return path == "-";
+}
+
+// What an output path leads to once symlinks are followed.
+struct OutputTarget {
+    enum class Kind { NewFile, ExistingFile, Stream, Refused };
+    Kind kind = Kind::NewFile;
+    std::string path;   // the file written: the last symlink's target, or the path itself
+    std::string reason; // why a Refused output cannot be written
+};
+OutputTarget ResolveOutput(const std::string& path);
+
 class OutputFile {
 public:
     OutputFile() = default;
@@ -71,22 +93,30 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the temporary file beside `path` and labels its channels with `speakers` (speaker
-    // bits, ascending). WAV files carry the channel mask; refuses anything that cannot be labelled.
-    // `expectedFrames` (-1 when unknown) picks RF64 for WAV output that may reach 4 GiB.
+    // Creates the temporary file beside `path` (or opens the stream it names) and labels its channels with
+    // `speakers` (speaker bits, ascending). WAV files carry the channel mask; refuses anything that cannot be
+    // labelled. `expectedFrames` (-1 when unknown) picks RF64 for WAV output that may reach 4 GiB.
     bool Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
               const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames, std::string& error);
     // Writes `frames` frames from planar channels, one pointer per speaker.
     bool Write(const float* const* channels, int frames, std::string& error);
     // Finishes the file and moves it to its name; without `overwrite` never replaces a file.
+    // A stream is finished in place.
     bool Commit(std::string& error);
     // Removes the temporary file.
     void Abandon();
 
 private:
+    bool OpenFile(SF_INFO& info, std::string& error);
+    bool OpenStream(SF_INFO& info, std::string& error);
+    bool LabelChannels(FileType type, const std::vector<int>& speakers, std::string& error);
+    bool MoveIntoPlace(std::string& error);
+
     SNDFILE* m_file = nullptr;
-    std::string m_path;
-    std::string m_temp;
+    std::string m_path; // the file written, symlinks followed
+    TempFile m_temp;
+    std::unique_ptr<StreamSink> m_stream;
+    FileType m_type = FileType::Wav;
     SampleFormat m_format = SampleFormat::Float;
     bool m_overwrite = false;
     bool m_rf64 = false;
@@ -96,11 +126,6 @@ private:
     std::vector<int16_t> m_short;
     std::vector<int32_t> m_int;
 };
-
-// Temporary files of unfinished renders are removed when the process is interrupted (SIGINT,
-// SIGTERM, SIGHUP). Call before starting any thread; the handler thread removes the files and
-// exits with 128 + the signal number.
-void InstallInterruptCleanup();
 
 // Whether two paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);

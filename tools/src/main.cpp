@@ -3,7 +3,9 @@
 #include "AudioIO.h"
 #include "Demo.h"
 #include "Geometry.h"
+#include "Json.h"
 #include "Layouts.h"
+#include "ManPage.h"
 #include "Motion.h"
 #include "Render.h"
 #include "RoomSvg.h"
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -266,7 +269,10 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
         const bool demo = i < demoInputs.size() && demoInputs[i];
         SoundFileInput probe;
         std::string ignored;
-        InputStream* in = demo ? demoInputs[i] : (probe.Open(tasks[i].input, ignored) ? &probe : nullptr);
+        // Standard input can be read only once.
+        const bool once = IsStdStream(tasks[i].input);
+        InputStream* in =
+            demo ? demoInputs[i] : (!once && probe.Open(tasks[i].input, ignored) ? &probe : nullptr);
         if (!in || in->frames() <= 0)
             continue;
         const int64_t frames =
@@ -356,6 +362,8 @@ void AddOutputOptions(CLI::App* app, OutputArgs& o, const std::string& formatDef
 void ApplyOutputArgs(const OutputArgs& o, const std::string& outputName, RenderJob& job) {
     if (!o.format.empty())
         job.type = o.format == "flac" ? FileType::Flac : FileType::Wav;
+    else if (IsStdStream(outputName))
+        throw UsageError{"standard output (-) has no file name to tell its type; pass --format wav or flac"};
     else if (!FileTypeOfPath(outputName, job.type))
         throw UsageError{"cannot tell the file type of " + outputName +
                          " from its name; name it .wav or .flac, or pass --format"};
@@ -374,6 +382,25 @@ void ApplyOutputArgs(const OutputArgs& o, const std::string& outputName, RenderJ
     job.output = outputName;
 }
 
+// Whether a render may write `output`; says why not. A symlink counts as the file it names; a
+// stream replaces nothing. Leftovers of killed renders in the output's folder are removed first.
+bool OutputWritable(const std::string& output, bool force, bool quiet) {
+    const OutputTarget target = ResolveOutput(output);
+    if (target.kind == OutputTarget::Kind::Refused) {
+        Say("halvane: cannot write " + output + ": it " + target.reason);
+        return false;
+    }
+    if (target.kind == OutputTarget::Kind::ExistingFile && !force) {
+        Say("halvane: " + output + " exists; use --force to overwrite it");
+        return false;
+    }
+    if (target.kind != OutputTarget::Kind::Stream)
+        for (const std::string& stale : RemoveStaleTemps(DirectoryOf(target.path)))
+            if (!quiet)
+                Say("halvane: removed " + stale + ", left by a render that was killed");
+    return true;
+}
+
 // ---- subcommands ----
 
 struct RenderArgs {
@@ -384,6 +411,36 @@ struct RenderArgs {
     double tail = 0.0;
 };
 
+// Creates -o DIR (with its parents) when it is missing.
+void MakeOutputDir(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!IsDirectory(dir))
+        throw UsageError{"-o " + dir + ": " +
+                         (ec ? "cannot create the folder: " + ec.message() : "not a directory")};
+}
+
+std::vector<std::pair<std::string, std::string>> PairInputsWithOutputs(const RenderArgs& r,
+                                                                       const OutputArgs& oa) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    if (r.outDir.empty()) {
+        if (r.files.size() != 2)
+            throw UsageError{"render takes IN OUT, or several inputs with -o DIR"};
+        pairs.push_back({r.files[0], r.files[1]});
+        return pairs;
+    }
+    if (r.files.empty())
+        throw UsageError{"render -o DIR needs at least one input"};
+    for (const std::string& in : r.files)
+        if (IsStdStream(in))
+            throw UsageError{"standard input (-) has no name to give its output in -o DIR; use render - OUT"};
+    MakeOutputDir(r.outDir);
+    const std::string ext = oa.format == "flac" ? ".flac" : ".wav";
+    for (const std::string& in : r.files)
+        pairs.push_back({in, r.outDir + "/" + Stem(in) + ext});
+    return pairs;
+}
+
 int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
     const EffectSettings settings = ToSettings(ea, true);
     const Motion motion = ToMotion(ea, settings);
@@ -392,21 +449,8 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
     if (!std::isfinite(r.tail) || r.tail < 0 || r.tail > 3600)
         throw UsageError{"--tail must be from 0 to 3600 seconds"};
 
-    std::vector<std::pair<std::string, std::string>> pairs; // input, output
-    if (r.outDir.empty()) {
-        if (r.files.size() != 2)
-            throw UsageError{"render takes IN OUT, or several inputs with -o DIR"};
-        pairs.push_back({r.files[0], r.files[1]});
-    } else {
-        if (r.files.empty())
-            throw UsageError{"render -o DIR needs at least one input"};
-        if (!IsDirectory(r.outDir))
-            throw UsageError{"-o " + r.outDir + ": not a directory"};
-        const std::string ext = oa.format == "flac" ? ".flac" : ".wav";
-        for (const std::string& in : r.files)
-            pairs.push_back({in, r.outDir + "/" + Stem(in) + ext});
-    }
-
+    const std::vector<std::pair<std::string, std::string>> pairs =
+        PairInputsWithOutputs(r, oa); // input, output
     std::vector<Task> tasks;
     std::set<std::string> outputs;
     int failures = 0;
@@ -423,12 +467,11 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
             throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
                              std::to_string(layout->channels) + "-channel order is not the " + layout->name +
                              " layout's; write a .wav file"};
-        if (!outputs.insert(p.second).second)
+        if (!outputs.insert(ResolveOutput(p.second).path).second)
             throw UsageError{"two inputs would both be written to " + p.second};
-        if (SameFile(p.first, p.second) || p.first == p.second)
+        if (!IsStdStream(p.first) && (SameFile(p.first, p.second) || p.first == p.second))
             throw UsageError{p.second + " is the input itself; choose another output"};
-        if (FileExists(p.second) && !oa.force) {
-            Say("halvane: " + p.second + " exists; use --force to overwrite it");
+        if (!OutputWritable(p.second, oa.force, oa.quiet)) {
             ++failures;
             continue;
         }
@@ -444,8 +487,8 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
         if (!t.ok)
             ++failures;
         else if (!oa.quiet)
-            Say("wrote " + t.job.output + " (" + LayoutOfCode(settings.layout)->name + ", " +
-                FormatName(t.job.type, t.job.format) + ")");
+            Say("wrote " + (IsStdStream(t.job.output) ? "standard output" : t.job.output) + " (" +
+                LayoutOfCode(settings.layout)->name + ", " + FormatName(t.job.type, t.job.format) + ")");
     }
     if (failures > 0 && pairs.size() > 1)
         Say("halvane: " + std::to_string(failures) + " of " + std::to_string(pairs.size()) +
@@ -459,10 +502,8 @@ int RunDemo(const std::string& outArg, const OutputArgs& oa) {
     ApplyOutputArgs(oa, out, t.job);
     // The default demo file is the tool's own and is replaced on every run.
     t.job.overwrite = oa.force || outArg.empty();
-    if (FileExists(out) && !t.job.overwrite) {
-        Say("halvane: " + out + " exists; use --force to overwrite it");
+    if (!OutputWritable(out, t.job.overwrite, oa.quiet))
         return kExitFailed;
-    }
     const int rate = 48000;
     MemoryInput clip = MakeDemoClip(rate);
     const double seconds = static_cast<double>(clip.frames()) / rate;
@@ -479,11 +520,44 @@ int RunDemo(const std::string& outArg, const OutputArgs& oa) {
     return kExitOk;
 }
 
-int RunLayouts(const std::string& roomText) {
+// The layouts as one JSON record: codes, names, channel masks, ffprobe's names and the speakers
+// with their places in the room.
+std::string LayoutsJson(float w, float d) {
+    std::vector<std::string> layouts;
+    for (const LayoutInfo& l : AllLayouts()) {
+        const std::vector<Point> pos = SpeakerPositions(l.code, w, d);
+        std::vector<std::string> speakers;
+        for (int c = 0; c < l.channels; ++c) {
+            const SpeakerInfo* s = SpeakerOfBit(l.speakers[c]);
+            const bool placed = s->bit != 8; // the LFE speaker carries bass only and has no place
+            speakers.push_back(JsonObject({{"channel", std::to_string(c)},
+                                           {"name", JsonString(s->name)},
+                                           {"long_name", JsonString(s->longName)},
+                                           {"bit", std::to_string(s->bit)},
+                                           {"x", placed ? JsonNumber(pos[c].x) : "null"},
+                                           {"y", placed ? JsonNumber(pos[c].y) : "null"}}));
+        }
+        layouts.push_back(JsonObject({{"code", std::to_string(l.code)},
+                                      {"name", JsonString(l.name)},
+                                      {"channels", std::to_string(l.channels)},
+                                      {"channel_mask", std::to_string(ChannelMask(l.speakers))},
+                                      {"ffprobe_layout", JsonString(l.probeName)},
+                                      {"flac", l.flacLabelled ? "true" : "false"},
+                                      {"speakers", JsonArray(speakers)}}));
+    }
+    const std::string room = JsonObject({{"width", JsonNumber(w)}, {"depth", JsonNumber(d)}});
+    return JsonObject({{"room", room}, {"layouts", JsonArray(layouts)}});
+}
+
+int RunLayouts(const std::string& roomText, bool json) {
     float w = 3, d = 3;
     std::string error;
     if (!ParseRoom(roomText, w, d, error))
         throw UsageError{error};
+    if (json) {
+        std::printf("%s\n", LayoutsJson(w, d).c_str());
+        return kExitOk;
+    }
     std::printf("Speaker layouts; positions in metres in a %g x %g m room (x from the left wall, y from the "
                 "front wall).\n",
                 w, d);
@@ -524,21 +598,30 @@ int RunPlot(const EffectArgs& ea, int rate, bool noDelay, const std::string& out
     return kExitOk;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"halvane " HALVANE_VERSION " - renders mono or stereo audio for a surround speaker system:\n"
-                 "places the sound in a room, derives the LFE channel and adds room reverb."};
-    app.set_version_flag("--version", "halvane " HALVANE_VERSION);
-    app.require_subcommand(1);
-    app.footer("Exit codes: 0 done, 1 a file could not be processed, 2 the command line is wrong.\n");
-
-    RenderArgs ra;
+// Everything the command line holds, one member per subcommand's arguments.
+struct CommandLine {
+    RenderArgs render;
     EffectArgs renderEffect;
     OutputArgs renderOut;
+    std::string demoOut;
+    OutputArgs demoOutput;
+    std::string layoutsRoom = "3x3";
+    bool layoutsJson = false;
+    EffectArgs plotEffect;
+    int plotRate = 48000;
+    bool plotNoDelay = false;
+    std::string plotOut;
+};
+
+CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
+    RenderArgs& ra = c.render;
     CLI::App* render = app.add_subcommand("render", "Render IN to OUT, or several inputs into -o DIR");
-    render->add_option("files", ra.files, "IN OUT, or inputs with -o DIR")->required()->type_name("FILE");
-    render->add_option("-o,--output-dir", ra.outDir, "Write one output per input into DIR (batch)")
+    render->add_option("files", ra.files, "IN OUT, or inputs with -o DIR; - is standard input or output")
+        ->required()
+        ->type_name("FILE");
+    render
+        ->add_option("-o,--output-dir", ra.outDir,
+                     "Write one output per input into DIR (batch; created if missing)")
         ->type_name("DIR");
     render->add_option("-j,--jobs", ra.jobs, "Renders in parallel (default: the number of cores)")
         ->check(CLI::Range(1, 256));
@@ -549,39 +632,65 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     render->add_option("--tail", ra.tail, "Seconds of silence fed after the input so the reverb rings out")
         ->capture_default_str();
-    AddEffectOptions(render, renderEffect);
-    AddOutputOptions(render, renderOut, "from the output's extension, wav for -o");
+    AddEffectOptions(render, c.renderEffect);
+    AddOutputOptions(render, c.renderOut, "from the output's extension, wav for -o");
+    return render;
+}
 
-    std::string demoOut;
-    OutputArgs demoArgs;
+CLI::App* AddDemoCommand(CLI::App& app, CommandLine& c) {
     CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo (a tune circling the room) to 5.1");
-    demo->add_option("out", demoOut, "Output file (default: halvane-demo.wav, replaced on every run)")
+    demo->add_option("out", c.demoOut, "Output file (default: halvane-demo.wav, replaced on every run)")
         ->type_name("FILE");
-    AddOutputOptions(demo, demoArgs, "from the output's extension");
+    AddOutputOptions(demo, c.demoOutput, "from the output's extension");
+    return demo;
+}
 
-    std::string layoutsRoom = "3x3";
+CLI::App* AddLayoutsCommand(CLI::App& app, CommandLine& c) {
     CLI::App* layouts =
         app.add_subcommand("layouts", "List the speaker layouts with channel order and positions");
-    layouts->add_option("--room", layoutsRoom, "Room size WIDTHxDEPTH in metres")
+    layouts->add_option("--room", c.layoutsRoom, "Room size WIDTHxDEPTH in metres")
         ->capture_default_str()
         ->type_name("WxD");
+    layouts->add_flag("--json", c.layoutsJson,
+                      "Print the layouts as one JSON record: codes, names, channel masks, ffprobe's names, "
+                      "speakers and their positions");
+    return layouts;
+}
 
-    EffectArgs plotEffect;
-    int plotRate = 48000;
-    bool plotNoDelay = false;
-    std::string plotOut;
+CLI::App* AddPlotCommand(CLI::App& app, CommandLine& c) {
     CLI::App* plot = app.add_subcommand("plot", "Draw the room, speakers, source, gains and delays as SVG");
-    AddPlacementOptions(plot, plotEffect);
-    plot->add_option("--rate", plotRate, "Sample rate at which the delays are counted in samples")
+    AddPlacementOptions(plot, c.plotEffect);
+    plot->add_option("--rate", c.plotRate, "Sample rate at which the delays are counted in samples")
         ->capture_default_str()
         ->type_name("HZ");
-    plot->add_option("--lfe-cutoff", plotEffect.fx.lfeCutoff, "LFE cut-off shown in the picture")
+    plot->add_option("--lfe-cutoff", c.plotEffect.fx.lfeCutoff, "LFE cut-off shown in the picture")
         ->capture_default_str()
         ->type_name("HZ");
-    plot->add_flag("--no-propagation-delay", plotNoDelay, "Show the speakers without travel-time delays");
-    plot->add_option("-o,--output", plotOut, "SVG file to write (default: standard output)")
+    plot->add_flag("--no-propagation-delay", c.plotNoDelay, "Show the speakers without travel-time delays");
+    plot->add_option("-o,--output", c.plotOut, "SVG file to write (default: standard output)")
         ->type_name("FILE");
+    return plot;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"halvane " HALVANE_VERSION " - renders mono or stereo audio for a surround speaker system:\n"
+                 "places the sound in a room, derives the LFE channel and adds room reverb."};
+    app.set_version_flag("--version", "halvane " HALVANE_VERSION);
+    app.require_subcommand(1);
+    app.footer("Exit codes: 0 done, 1 a file could not be processed, 2 the command line is wrong.\n");
+    CommandLine c;
+    const CLI::App* render = AddRenderCommand(app, c);
+    const CLI::App* demo = AddDemoCommand(app, c);
+    const CLI::App* layouts = AddLayoutsCommand(app, c);
+    const CLI::App* plot = AddPlotCommand(app, c);
+
+    // The build writes the manual page from this table (not an option: it is no use to a person).
+    if (argc == 2 && std::string(argv[1]) == "--man-page") {
+        std::fputs(ManPage(app, HALVANE_VERSION).c_str(), stdout);
+        return kExitOk;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -594,13 +703,13 @@ int main(int argc, char** argv) {
         if (*render || *demo)
             InstallInterruptCleanup();
         if (*render)
-            return RunRender(ra, renderEffect, renderOut);
+            return RunRender(c.render, c.renderEffect, c.renderOut);
         if (*demo)
-            return RunDemo(demoOut, demoArgs);
+            return RunDemo(c.demoOut, c.demoOutput);
         if (*layouts)
-            return RunLayouts(layoutsRoom);
+            return RunLayouts(c.layoutsRoom, c.layoutsJson);
         if (*plot)
-            return RunPlot(plotEffect, plotRate, plotNoDelay, plotOut);
+            return RunPlot(c.plotEffect, c.plotRate, c.plotNoDelay, c.plotOut);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "halvane: %s\nRun with --help for more information.\n", e.message.c_str());
         return kExitUsage;

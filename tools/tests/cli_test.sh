@@ -27,7 +27,7 @@ says() { if grep -qF -- "$1" err.txt; then ok; else bad "stderr lacks \"$1\": $(
 absent() { if [ ! -e "$1" ]; then ok; else bad "$1 should not exist"; fi; }
 no_temp_files() {
     local left
-    left="$(find . -name '.*.halvane-*' | head -3)"
+    left="$(find . -name '*.halvane-part-*' | head -3)"
     if [ -z "$left" ]; then ok; else bad "temporary files left: $left"; fi
 }
 probe() { ffprobe -v error -show_entries stream=channels,channel_layout -of csv=p=0 "$1" 2>/dev/null; }
@@ -174,7 +174,10 @@ batch)
     mkdir sub
     cp mono.wav sub/a.wav
     expect 2 "two inputs for one output" -- "$H" render a.wav sub/a.wav -o out --force
-    expect 2 "missing output folder" -- "$H" render a.wav -o nowhere
+    expect 0 "missing output folder is created" -- "$H" render -q a.wav -o new/deeper
+    [ -s new/deeper/a.wav ] && ok || bad "-o did not create its folder"
+    : >plain
+    expect 2 "-o names a file" -- "$H" render a.wav -o plain
     no_temp_files
     ;;
 *)
