@@ -152,6 +152,7 @@ int16_t SampleConverter::To16(float sample) {
     if (std::isnan(sample))
         return 0;
     const double v = std::nearbyint(static_cast<double>(sample) * 32768.0 + dither);
+    m_clipped += v < -32768.0 || v > 32767.0;
     return static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
 }
 
@@ -159,6 +160,7 @@ int32_t SampleConverter::To24(float sample) {
     if (std::isnan(sample))
         return 0;
     const double v = std::nearbyint(static_cast<double>(sample) * 8388608.0);
+    m_clipped += v < -8388608.0 || v > 8388607.0;
     return static_cast<int32_t>(std::clamp(v, -8388608.0, 8388607.0)) * 256;
 }
 
@@ -473,6 +475,59 @@ void OutputFile::Abandon() {
     }
     m_stream.reset();
     ReleaseTemp(m_temp, true);
+}
+
+// ---- scratch ----
+
+ScratchFile::~ScratchFile() {
+    if (m_file)
+        sf_close(m_file);
+    if (m_temp.fd >= 0)
+        close(m_temp.fd);
+    ReleaseTemp(m_temp, true);
+}
+
+bool ScratchFile::Create(const std::string& output, int channels, int sampleRate, std::string& error) {
+    std::string beside = ResolveOutput(output).path;
+    if (ResolveOutput(output).kind == OutputTarget::Kind::Stream) {
+        const char* tmp = std::getenv("TMPDIR");
+        beside = std::string(tmp && *tmp ? tmp : "/tmp") + "/halvane-" + BaseName(beside);
+    }
+    if (!CreateTempBeside(beside, m_temp, error))
+        return false;
+    m_info.samplerate = sampleRate;
+    m_info.channels = channels;
+    m_info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT;
+    SF_INFO info = m_info;
+    m_file = sf_open_fd(m_temp.fd, SFM_WRITE, &info, SF_FALSE);
+    if (!m_file)
+        error = std::string("cannot create the scratch file for --normalize: ") + sf_strerror(nullptr);
+    return m_file != nullptr;
+}
+
+bool ScratchFile::Write(const float* const* channels, int frames, std::string& error) {
+    const float* data =
+        Interleave(channels, frames, m_info.channels, m_interleaved, [](float s) { return s; });
+    if (frames > 0 && sf_writef_float(m_file, data, frames) != frames) {
+        error = std::string("write error in the scratch file for --normalize: ") + sf_strerror(m_file);
+        return false;
+    }
+    return true;
+}
+
+bool ScratchFile::Rewind(std::string& error) {
+    const bool written = sf_close(m_file) == 0;
+    SF_INFO info = m_info;
+    m_file = written && lseek(m_temp.fd, 0, SEEK_SET) == 0 ? sf_open_fd(m_temp.fd, SFM_READ, &info, SF_FALSE)
+                                                           : nullptr;
+    if (!m_file)
+        error = "cannot read back the scratch file for --normalize";
+    return m_file != nullptr;
+}
+
+int64_t ScratchFile::Read(float* interleaved, int64_t frames) {
+    const sf_count_t got = sf_readf_float(m_file, interleaved, frames);
+    return got < frames && sf_error(m_file) != SF_ERR_NO_ERROR ? -1 : got;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

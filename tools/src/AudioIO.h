@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-typedef struct sf_private_tag SNDFILE;
-
 namespace halvane_cli {
 
 // Where the samples of a render come from.
@@ -66,10 +64,45 @@ public:
     explicit SampleConverter(uint64_t seed = 0x9E3779B97F4A7C15ull) : m_state(seed) {}
     int16_t To16(float sample);
     int32_t To24(float sample); // the 24-bit value in the upper bits of an int32, as libsndfile takes it
+    // Samples clamped to the format's range so far.
+    int64_t clipped() const { return m_clipped; }
 
 private:
     double NextUniform();
     uint64_t m_state;
+    int64_t m_clipped = 0;
+};
+
+// Where planar frames go: the output file, or the scratch file between the passes of --normalize.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // Writes `frames` frames from planar channels, one pointer per channel.
+    virtual bool Write(const float* const* channels, int frames, std::string& error) = 0;
+};
+
+// Float frames kept between the two passes of --normalize: a headerless file beside the output (in
+// the temporary folder for a stream), named and cleaned up like an output's temporary file, and
+// removed when the object goes.
+class ScratchFile : public FrameSink {
+public:
+    ScratchFile() = default;
+    ~ScratchFile() override;
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool Create(const std::string& output, int channels, int sampleRate, std::string& error);
+    bool Write(const float* const* channels, int frames, std::string& error) override;
+    // Switches from writing to reading from the start.
+    bool Rewind(std::string& error);
+    // Reads up to `frames` interleaved frames; returns the count read, 0 at the end, -1 on error.
+    int64_t Read(float* interleaved, int64_t frames);
+
+private:
+    SNDFILE* m_file = nullptr;
+    TempFile m_temp;
+    SF_INFO m_info{};
+    std::vector<float> m_interleaved;
 };
 
 // The name for standard input or output on the command line.
@@ -86,10 +119,10 @@ struct OutputTarget {
 };
 OutputTarget ResolveOutput(const std::string& path);
 
-class OutputFile {
+class OutputFile : public FrameSink {
 public:
     OutputFile() = default;
-    ~OutputFile(); // abandons the file unless Commit succeeded
+    ~OutputFile() override; // abandons the file unless Commit succeeded
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -99,7 +132,9 @@ public:
     bool Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
               const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames, std::string& error);
     // Writes `frames` frames from planar channels, one pointer per speaker.
-    bool Write(const float* const* channels, int frames, std::string& error);
+    bool Write(const float* const* channels, int frames, std::string& error) override;
+    // Samples clamped to the range of an integer format so far.
+    int64_t clipped() const { return m_converter.clipped(); }
     // Finishes the file and moves it to its name; without `overwrite` never replaces a file.
     // A stream is finished in place.
     bool Commit(std::string& error);

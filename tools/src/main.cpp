@@ -8,6 +8,7 @@
 #include "ManPage.h"
 #include "Motion.h"
 #include "Render.h"
+#include "Report.h"
 #include "RoomSvg.h"
 #include "Values.h"
 
@@ -211,14 +212,6 @@ void Say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-const char* FormatName(FileType type, SampleFormat f) {
-    if (f == SampleFormat::Float)
-        return "32-bit float";
-    if (f == SampleFormat::Pcm16)
-        return "16-bit, dithered";
-    return type == FileType::Flac ? "24-bit FLAC" : "24-bit";
-}
-
 // ---- running renders ----
 
 struct Task {
@@ -226,7 +219,23 @@ struct Task {
     RenderJob job;
     std::string error;
     bool ok = false;
+    RenderStats stats;
+    double wallSeconds = 0.0;
 };
+
+// Renders one task from its file, or from `demo` when given.
+void RunTask(Task& t, InputStream* demo, std::atomic<int64_t>& done) {
+    const auto start = std::chrono::steady_clock::now();
+    if (demo) {
+        t.ok = Render(*demo, t.job, &done, t.error, &t.stats);
+    } else {
+        SoundFileInput in;
+        t.ok = in.Open(t.input, t.error) && Render(in, t.job, &done, t.error, &t.stats);
+    }
+    t.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!t.ok)
+        Say("halvane: " + (t.input.empty() ? t.job.output : t.input) + ": " + t.error);
+}
 
 class ProgressBar {
 public:
@@ -275,8 +284,11 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
             demo ? demoInputs[i] : (!once && probe.Open(tasks[i].input, ignored) ? &probe : nullptr);
         if (!in || in->frames() <= 0)
             continue;
+        // An automatic tail counts as none: the bar may jump at the end, but never stalls short of it.
+        const Tail& tail = tasks[i].job.tail;
         const int64_t frames =
-            in->frames() + static_cast<int64_t>(std::llround(tasks[i].job.tailSeconds * in->sampleRate()));
+            in->frames() +
+            (tail.automatic ? 0 : static_cast<int64_t>(std::llround(tail.seconds * in->sampleRate())));
         totalFrames += frames;
         totalSeconds += static_cast<double>(frames) / in->sampleRate();
     }
@@ -289,15 +301,7 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
             const size_t i = next.fetch_add(1);
             if (i >= tasks.size())
                 return;
-            Task& t = tasks[i];
-            if (i < demoInputs.size() && demoInputs[i]) {
-                t.ok = Render(*demoInputs[i], t.job, &done, t.error);
-            } else {
-                SoundFileInput in;
-                t.ok = in.Open(t.input, t.error) && Render(in, t.job, &done, t.error);
-            }
-            if (!t.ok)
-                Say("halvane: " + (t.input.empty() ? t.job.output : t.input) + ": " + t.error);
+            RunTask(tasks[i], i < demoInputs.size() ? demoInputs[i] : nullptr, done);
             finished.fetch_add(1);
         }
     };
@@ -354,7 +358,7 @@ void AddOutputOptions(CLI::App* app, OutputArgs& o, const std::string& formatDef
                        ->check(CLI::IsMember({"float", "16", "24"}))
                        ->capture_default_str();
     app->add_flag("-f,--force", o.force, "Overwrite existing output files");
-    app->add_flag("-q,--quiet", o.quiet, "No progress bar and no messages but errors");
+    app->add_flag("-q,--quiet", o.quiet, "No progress bar and no report; errors and warnings still show");
     app->add_option("--plot", o.plot, "Also write an SVG picture of the room, speakers, gains and delays")
         ->type_name("FILE");
 }
@@ -408,8 +412,25 @@ struct RenderArgs {
     std::string outDir;
     int jobs = 0;
     int block = 4096;
-    double tail = 0.0;
+    std::string tail = "auto";
+    CLI::Option* normalizeOption = nullptr;
+    double normalize = 0.0;
+    bool json = false;
 };
+
+// --tail: "auto", or seconds from 0 to 3600.
+Tail ParseTail(const std::string& text) {
+    Tail tail;
+    if (text == "auto") {
+        tail.automatic = true;
+        return tail;
+    }
+    double seconds = 0;
+    if (!ParseNumber(text, seconds) || seconds < 0 || seconds > 3600)
+        throw UsageError{"--tail " + text + ": give auto, or seconds from 0 to 3600"};
+    tail.seconds = seconds;
+    return tail;
+}
 
 // Creates -o DIR (with its parents) when it is missing.
 void MakeOutputDir(const std::string& dir) {
@@ -441,37 +462,69 @@ std::vector<std::pair<std::string, std::string>> PairInputsWithOutputs(const Ren
     return pairs;
 }
 
+// The job for one input and output, checked; false when the output may not be written.
+bool MakeTask(const std::pair<std::string, std::string>& p, const RenderJob& base, const OutputArgs& oa,
+              std::set<std::string>& outputs, Task& t) {
+    t.input = p.first;
+    t.job = base;
+    ApplyOutputArgs(oa, p.second, t.job);
+    const LayoutInfo* layout = LayoutOfCode(base.effect.layout);
+    if (t.job.type == FileType::Flac && base.effect.remaps.empty() && !layout->flacLabelled)
+        throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
+                         std::to_string(layout->channels) + "-channel order is not the " + layout->name +
+                         " layout's; write a .wav file"};
+    if (!outputs.insert(ResolveOutput(p.second).path).second)
+        throw UsageError{"two inputs would both be written to " + p.second};
+    if (!IsStdStream(p.first) && (SameFile(p.first, p.second) || p.first == p.second))
+        throw UsageError{p.second + " is the input itself; choose another output"};
+    return OutputWritable(p.second, oa.force, oa.quiet);
+}
+
+// The report of each render on standard error, warnings even with -q, and the --json record on
+// standard output. Returns how many renders failed.
+int ReportTasks(const std::vector<Task>& tasks, bool quiet, bool json) {
+    std::vector<RenderOutcome> outcomes;
+    int failures = 0;
+    for (const Task& t : tasks) {
+        RenderOutcome r{t.input, t.job.output, &t.job, t.stats, t.wallSeconds, t.ok, t.error};
+        failures += !t.ok;
+        if (t.ok && !quiet)
+            for (const std::string& line : ReportLines(r))
+                Say(line);
+        if (t.ok)
+            for (const std::string& line : Warnings(r))
+                Say("halvane: " + line);
+        outcomes.push_back(std::move(r));
+    }
+    if (json)
+        std::printf("%s\n", RendersJson(outcomes).c_str());
+    return failures;
+}
+
 int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
-    const EffectSettings settings = ToSettings(ea, true);
-    const Motion motion = ToMotion(ea, settings);
+    RenderJob base;
+    base.effect = ToSettings(ea, true);
+    base.motion = ToMotion(ea, base.effect);
     if (r.block < 1 || r.block > 1 << 20)
         throw UsageError{"--block must be from 1 to 1048576 frames"};
-    if (!std::isfinite(r.tail) || r.tail < 0 || r.tail > 3600)
-        throw UsageError{"--tail must be from 0 to 3600 seconds"};
+    base.block = r.block;
+    base.tail = ParseTail(r.tail);
+    base.normalize = r.normalizeOption->count() > 0;
+    base.normalizeDb = r.normalize;
+    if (base.normalize && (!std::isfinite(r.normalize) || r.normalize > 0 || r.normalize < -60))
+        throw UsageError{"--normalize must be from -60 to 0 dBFS"};
 
-    const std::vector<std::pair<std::string, std::string>> pairs =
-        PairInputsWithOutputs(r, oa); // input, output
+    const std::vector<std::pair<std::string, std::string>> pairs = PairInputsWithOutputs(r, oa);
     std::vector<Task> tasks;
     std::set<std::string> outputs;
     int failures = 0;
     for (const auto& p : pairs) {
+        if (r.json && IsStdStream(p.second))
+            throw UsageError{
+                "--json prints its record on standard output, which - already carries the audio; "
+                "name an output file"};
         Task t;
-        t.input = p.first;
-        t.job.effect = settings;
-        t.job.motion = motion;
-        t.job.block = r.block;
-        t.job.tailSeconds = r.tail;
-        ApplyOutputArgs(oa, p.second, t.job);
-        const LayoutInfo* layout = LayoutOfCode(settings.layout);
-        if (t.job.type == FileType::Flac && settings.remaps.empty() && !layout->flacLabelled)
-            throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
-                             std::to_string(layout->channels) + "-channel order is not the " + layout->name +
-                             " layout's; write a .wav file"};
-        if (!outputs.insert(ResolveOutput(p.second).path).second)
-            throw UsageError{"two inputs would both be written to " + p.second};
-        if (!IsStdStream(p.first) && (SameFile(p.first, p.second) || p.first == p.second))
-            throw UsageError{p.second + " is the input itself; choose another output"};
-        if (!OutputWritable(p.second, oa.force, oa.quiet)) {
+        if (!MakeTask(p, base, oa, outputs, t)) {
             ++failures;
             continue;
         }
@@ -479,17 +532,10 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
             t.job.plotFile = oa.plot;
         tasks.push_back(std::move(t));
     }
-
     const int jobs =
         r.jobs > 0 ? r.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     RunTasks(tasks, jobs, oa.quiet, {});
-    for (const Task& t : tasks) {
-        if (!t.ok)
-            ++failures;
-        else if (!oa.quiet)
-            Say("wrote " + (IsStdStream(t.job.output) ? "standard output" : t.job.output) + " (" +
-                LayoutOfCode(settings.layout)->name + ", " + FormatName(t.job.type, t.job.format) + ")");
-    }
+    failures += ReportTasks(tasks, oa.quiet, r.json);
     if (failures > 0 && pairs.size() > 1)
         Say("halvane: " + std::to_string(failures) + " of " + std::to_string(pairs.size()) +
             " renders failed");
@@ -509,14 +555,14 @@ int RunDemo(const std::string& outArg, const OutputArgs& oa) {
     const double seconds = static_cast<double>(clip.frames()) / rate;
     t.job.motion = DemoMotion(t.job.effect.roomWidth, t.job.effect.roomDepth, seconds);
     t.job.plotFile = oa.plot;
+    t.job.tail.automatic = true; // the reverb rings out instead of stopping with the tune
     std::vector<Task> tasks;
     tasks.push_back(std::move(t));
     RunTasks(tasks, 1, oa.quiet, {&clip});
-    if (!tasks[0].ok)
+    if (ReportTasks(tasks, oa.quiet, false) > 0)
         return kExitFailed;
     if (!oa.quiet)
-        Say("wrote " + out + ": a plucked tune circling the room once, 5.1 (FL FR FC LFE BL BR), " +
-            FormatName(tasks[0].job.type, tasks[0].job.format) + ", 48000 Hz");
+        Say("  a plucked tune circling the room once, 5.1 (FL FR FC LFE BL BR), 48000 Hz");
     return kExitOk;
 }
 
@@ -630,8 +676,21 @@ CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
                      "Frames handed to the library per call; the output does not "
                      "depend on it")
         ->capture_default_str();
-    render->add_option("--tail", ra.tail, "Seconds of silence fed after the input so the reverb rings out")
-        ->capture_default_str();
+    render
+        ->add_option(
+            "--tail", ra.tail,
+            "Silence fed after the input so the delays and the reverb ring out: auto (until every "
+            "speaker stays below -90 dBFS for 0.1 s, at most 30 s), 0 (the input's length) or SECONDS")
+        ->capture_default_str()
+        ->type_name("auto|SECONDS");
+    ra.normalizeOption = render
+                             ->add_option("--normalize", ra.normalize,
+                                          "Scale the whole render so that its peak lands at DB dBFS "
+                                          "(-60 .. 0; renders twice through a float scratch file)")
+                             ->type_name("DB");
+    render->add_flag("--json", ra.json,
+                     "Print a JSON record of each render on standard output: files, frames, rate, layout, "
+                     "peaks, clipped and non-finite samples, wall time, real-time factor");
     AddEffectOptions(render, c.renderEffect);
     AddOutputOptions(render, c.renderOut, "from the output's extension, wav for -o");
     return render;

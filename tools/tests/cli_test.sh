@@ -147,11 +147,12 @@ blocks)
     same m64.wav m4096.wav
     same m64.wav m1000.wav
     cmp -s s64.wav p64.wav && bad "moving and still renders are the same" || ok
-    # Round trip: length, rate and channels survive; --tail adds its silence.
-    [ "$(info -s s64.wav)" = "$(info -s stereo.wav)" ] && ok || bad "length changed"
+    # Round trip: length (with --tail 0), rate and channels survive; --tail adds its silence.
+    expect 0 "no tail" -- "$H" render -q stereo.wav t0.wav --tail 0
+    [ "$(info -s t0.wav)" = "$(info -s stereo.wav)" ] && ok || bad "length changed"
     [ "$(info -r s64.wav)" = 48000 ] && [ "$(info -c s64.wav)" = 6 ] && ok || bad "rate or channels wrong"
     [ "$(info -s m64.wav)" = $(($(info -s stereo.wav) + 4800)) ] && ok || bad "tail length wrong"
-    expect 0 "mono at 44100" -- "$H" render -q mono.wav mono51.wav
+    expect 0 "mono at 44100" -- "$H" render -q mono.wav mono51.wav --tail 0
     [ "$(info -r mono51.wav)" = 44100 ] && [ "$(info -s mono51.wav)" = 22050 ] && ok || bad "mono render"
     peak="$(sox mono51.wav -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')"
     awk -v p="$peak" 'BEGIN { exit !(p > 0.01) }' && ok || bad "mono render is silent"

@@ -129,14 +129,14 @@ apply | ffmpeg)
         # shellcheck disable=SC2086
         host "$1" "$work/in$n.wav" "$work/host$n.wav" "$uri" $controls
         # shellcheck disable=SC2086
-        "$halvane" render -q -f "$work/in$n.wav" "$work/render$n.wav" --layout "$layout" $options
+        "$halvane" render -q -f "$work/in$n.wav" "$work/render$n.wav" --layout "$layout" --tail 0 $options
         "$wavtool" compare "$work/host$n.wav" "$work/render$n.wav" || fail "$uri differs from the render"
     done
     # NaN and infinities enter as silence: the host's output equals a render of the cleaned input.
     echo "== non-finite input"
     "$wavtool" noise "$work/bad.wav" 2 "$FRAMES" "$RATE" 99 "$work/clean.wav"
     host "$1" "$work/bad.wav" "$work/host-bad.wav" "$URI:5.1" source_x=1.5 source_y=1.5
-    "$halvane" render -q -f "$work/clean.wav" "$work/render-clean.wav" --layout 5.1 --source 1.5,1.5
+    "$halvane" render -q -f "$work/clean.wav" "$work/render-clean.wav" --layout 5.1 --source 1.5,1.5 --tail 0
     "$wavtool" compare "$work/host-bad.wav" "$work/render-clean.wav" || fail "non-finite input"
     if [ "$1" = ffmpeg ]; then
         # The command lines docs/lv2.md gives for ffmpeg, run as written: ffprobe must name each layout.
