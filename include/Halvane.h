@@ -254,7 +254,7 @@ public:
     // off, from Initialize on. With the mode on, every setter but SetSpeakersConfig and Initialize
     // is free of allocation and system calls; those two still rebuild (the new nodes start at their
     // values, with empty delay lines and reverb tails). The reverb lines are sized for the largest
-    // room (50 m) at the stream's rate, which takes more memory (about 3 MB at 48 kHz for layout 63).
+    // room (50 m) at the stream's rate, which takes more memory (about 5 MB at 48 kHz for layout 63).
     // Cost: while a delay glides, each speaker channel reads four samples per sample instead of
     // copying a block. Switching the mode on sizes the reverb lines once (allocation); switching it
     // off ends every glide at once, at its target.

@@ -110,6 +110,7 @@ void Build(Plugin& p) {
         volumes[c] = WantedVolume(p, c, 1.0f);
 
     CSurroundEffect& fx = p.effect;
+    fx.SetSmoothing(!On(v[EXACT]));
     fx.SetSpeakersConfig(p.variant.layout->code, true);
     fx.SetRoomSize(v[ROOM_WIDTH], v[ROOM_DEPTH], true);
     fx.SetSoundPos(v[SOURCE_X], v[SOURCE_Y], true);
@@ -171,6 +172,9 @@ void ApplyChanges(Plugin& p) {
     }
     CSurroundEffect& fx = p.effect;
     if (any) {
+        // First, so that the other changes of this cycle glide or jump as the new mode says.
+        if (changed[EXACT])
+            fx.SetSmoothing(!On(v[EXACT]));
         if (changed[ROOM_WIDTH] || changed[ROOM_DEPTH]) {
             // Resizing rescales the running source with the room; placing it again keeps it where
             // the source controls say.

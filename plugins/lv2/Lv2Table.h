@@ -103,6 +103,7 @@ enum Control {
     DRY_OUT,
     INVERT_RIGHT,
     CLAMP,
+    EXACT,
     CONTROL_COUNT
 };
 
@@ -159,6 +160,9 @@ constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
      "Invert the polarity of the right-hand speakers (front, back and side right)", {}},
     {"clamp",       "Clamp",       Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
      "Clamp every output sample to -1 .. 1", {}},
+    {"exact",       "Exact jumps", Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+     "Apply control changes as jumps at block boundaries, the library's exact reference mode, instead of "
+     "gliding over 20 ms; in that mode room-size and cut-off changes allocate memory", {}},
 };
 // clang-format on
 

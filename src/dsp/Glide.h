@@ -46,6 +46,7 @@ public:
         m_Target = v;
         m_nDone = 0;
         m_nLength = samples;
+        m_dStep = (static_cast<double>(m_Target) - static_cast<double>(m_Start)) / samples;
     }
     bool Gliding() const { return m_nDone < m_nLength; }
     T Current() const { return m_Current; }
@@ -55,23 +56,28 @@ public:
         Advance(1);
         return m_Current;
     }
+    // Samples left until the target.
+    int32_t Remaining() const { return m_nLength - m_nDone; }
+    // The value k samples on (1 <= k <= Remaining()), without moving: the start plus k steps.
+    T Ahead(int32_t k) const {
+        return k >= m_nLength - m_nDone ? m_Target
+                                        : static_cast<T>(static_cast<double>(m_Start) +
+                                                         m_dStep * static_cast<double>(m_nDone + k));
+    }
     // Advances n samples at once, to the value n calls of Next reach.
     void Advance(int32_t n) {
         if (m_nDone >= m_nLength)
             return;
-        m_nDone = n >= m_nLength - m_nDone ? m_nLength : m_nDone + n;
-        if (m_nDone == m_nLength)
-            m_Current = m_Target;
-        else
-            m_Current = static_cast<T>(static_cast<double>(m_Start) +
-                                       (static_cast<double>(m_Target) - static_cast<double>(m_Start)) *
-                                           (static_cast<double>(m_nDone) / m_nLength));
+        const int32_t k = n >= m_nLength - m_nDone ? m_nLength - m_nDone : n;
+        m_Current = Ahead(k);
+        m_nDone += k;
     }
 
 private:
     T m_Current = T();
     T m_Start = T();
     T m_Target = T();
+    double m_dStep = 0.0; // change per sample
     int32_t m_nDone = 0;
     int32_t m_nLength = 0;
     bool m_bSet = false;
@@ -80,10 +86,11 @@ private:
 // samples[j] *= the gain's value, sample by sample for as long as it glides. Returns the samples
 // done; the caller applies the target, a constant by then, to the rest.
 inline int32_t MultiplyGliding(Glide<float>& gain, float* samples, int32_t n) {
-    int32_t j = 0;
-    for (; j < n && gain.Gliding(); ++j)
-        samples[j] = samples[j] * gain.Next();
-    return j;
+    const int32_t run = n < gain.Remaining() ? n : gain.Remaining();
+    for (int32_t j = 0; j < run; ++j)
+        samples[j] = samples[j] * gain.Ahead(j + 1);
+    gain.Advance(run);
+    return run;
 }
 
 // Weights of the cubic Lagrange interpolator through the samples at delays i - 1, i, i + 1 and

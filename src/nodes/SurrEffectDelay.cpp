@@ -65,56 +65,54 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     // undelayed, as it already holds its own samples.
     if (n >= HISTORY)
         return 1;
-    if (m_DelayGlide.Gliding()) {
-        ReadGliding(samples, n);
-        return 1;
-    }
+    const int32_t glided = m_DelayGlide.Gliding() ? ReadGliding(samples, n) : 0;
     const int32_t d = std::clamp(m_nDelaySamples, 0, HISTORY - n);
 
     // The block's first sample now sits n places before m_nOldest; output sample j is the sample
     // d places before block sample j.
-    const int32_t readAt = (m_nOldest - n - d + 2 * HISTORY) % HISTORY;
-    const int32_t first = std::min(n, HISTORY - readAt);
-    std::memcpy(samples, m_History + readAt, sizeof(float) * first);
-    std::memcpy(samples + first, m_History, sizeof(float) * (n - first));
+    const int32_t rest = n - glided;
+    const int32_t readAt = (m_nOldest - rest - d + 2 * HISTORY) % HISTORY;
+    const int32_t first = std::min(rest, HISTORY - readAt);
+    std::memcpy(samples + glided, m_History + readAt, sizeof(float) * first);
+    std::memcpy(samples + glided + first, m_History, sizeof(float) * (rest - first));
     return 1;
 }
 
 // Output sample j is read at the glide's delay for that sample: the sample itself at a delay of 0,
 // by straight-line interpolation below one sample (the sample after it has not arrived), by the
-// cubic through the two samples on either side above. Once the glide is over, the rest of the
-// block is read whole, at the target's delay, as the jumping delay reads it.
-void CSurrEffectDelayEx::ReadGliding(float* samples, int32_t n) {
+// cubic through the two samples on either side above. Returns the samples read while the glide
+// lasted; the rest of the block is read whole, at the target's delay, as the jumping delay reads it.
+int32_t CSurrEffectDelayEx::ReadGliding(float* samples, int32_t n) {
     const int32_t first = (m_nOldest - n + HISTORY) % HISTORY; // ring place of block sample 0
-    const int32_t limit = std::min(MAX_GLIDE_DELAY, HISTORY - n - 3);
-    const auto at = [this](int32_t newest, int32_t k) {
+    const double limit = std::min(MAX_GLIDE_DELAY, HISTORY - n - 3);
+    const float* h = m_History;
+    const auto at = [h](int32_t newest, int32_t k) {
         const int32_t p = newest - k;
-        return m_History[p < 0 ? p + HISTORY : p];
+        return h[p < 0 ? p + HISTORY : p];
     };
-    int32_t j = 0;
-    for (; j < n && m_DelayGlide.Gliding(); ++j) {
+    const int32_t run = std::min(n, m_DelayGlide.Remaining());
+    for (int32_t j = 0; j < run; ++j) {
         int32_t newest = first + j;
         if (newest >= HISTORY)
             newest -= HISTORY;
-        const double delay = std::clamp(m_DelayGlide.Next(), 0.0, static_cast<double>(limit));
+        const double delay = std::clamp(m_DelayGlide.Ahead(j + 1), 0.0, limit);
         const int32_t i = static_cast<int32_t>(delay);
         const double f = delay - i;
+        const int32_t p = newest - i + 1; // ring place of the sample one newer than the delay
         if (f == 0.0) {
             samples[j] = at(newest, i);
         } else if (i == 0) {
+            samples[j] = static_cast<float>(h[newest] + (static_cast<double>(at(newest, 1)) - h[newest]) * f);
+        } else if (p >= 3) {
+            const halvane::LagrangeWeights w(f);
             samples[j] =
-                static_cast<float>(at(newest, 0) + (static_cast<double>(at(newest, 1)) - at(newest, 0)) * f);
+                static_cast<float>(w.w[0] * h[p] + w.w[1] * h[p - 1] + w.w[2] * h[p - 2] + w.w[3] * h[p - 3]);
         } else {
             const halvane::LagrangeWeights w(f);
             samples[j] = static_cast<float>(w.w[0] * at(newest, i - 1) + w.w[1] * at(newest, i) +
                                             w.w[2] * at(newest, i + 1) + w.w[3] * at(newest, i + 2));
         }
     }
-    const int32_t d = std::clamp(m_nDelaySamples, 0, HISTORY - n);
-    for (; j < n; ++j) {
-        int32_t newest = first + j;
-        if (newest >= HISTORY)
-            newest -= HISTORY;
-        samples[j] = at(newest, d);
-    }
+    m_DelayGlide.Advance(run);
+    return run;
 }

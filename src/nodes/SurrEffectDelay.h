@@ -37,7 +37,7 @@ public:
     static int32_t DelaySamples(float ms, int32_t rate);
 
 private:
-    void ReadGliding(float* samples, int32_t n);
+    int32_t ReadGliding(float* samples, int32_t n);
 
     // The last HISTORY input samples of channel 0 as a ring: the oldest sits at m_nOldest, the
     // newest just before it. Reading it from m_nOldest on gives the history oldest-first.
