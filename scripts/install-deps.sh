@@ -13,7 +13,7 @@ DEFAULT_PACKAGES=(
     libsndfile1-dev libcli11-dev
     libmysofa-dev libfftw3-dev
     lv2-dev lilv-utils sordi
-    ffmpeg sox
+    ffmpeg sox python3-numpy python3-scipy
     clang clang-format
     # RealtimeSanitizer (make rtsan, run by CI) needs clang 20 or later and its runtime.
     clang-22 libclang-rt-22-dev

@@ -65,7 +65,6 @@ void WritePlugin(std::ostream& ttl, int index) {
                   " and a room reverb on every speaker.")
         << " ;\n"
         << "    lv2:minorVersion 0 ;\n    lv2:microVersion 0 ;\n"
-
         << "    pg:mainInput " << in << " ;\n    pg:mainOutput " << out << " ;\n    lv2:port ";
 
     PortInfo ports[MAX_PORTS];

@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,39 +24,10 @@ namespace halvane_cli {
 
 namespace {
 
-// Temporary files of renders in progress, removed on interruption.
-std::mutex g_tempMutex;
-std::set<std::string>& TempFiles() {
-    static std::set<std::string> files;
-    return files;
-}
-
-void RegisterTemp(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_tempMutex);
-    TempFiles().insert(path);
-}
-
-void UnregisterTemp(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_tempMutex);
-    TempFiles().erase(path);
-}
-
 std::string Lower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A file cut short (an interrupted copy or download) still opens: libsndfile reads the audio that
@@ -89,19 +61,31 @@ SoundFileInput::~SoundFileInput() {
 }
 
 bool SoundFileInput::Open(const std::string& path, std::string& error) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        error = std::string("cannot open input: ") + std::strerror(errno);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        error = "input is a directory";
-        return false;
-    }
     SF_INFO info{};
-    m_file = sf_open(path.c_str(), SFM_READ, &info);
+    if (IsStdStream(path)) {
+        if (isatty(STDIN_FILENO)) {
+            error = "standard input is a terminal; pipe a sound file into it, as in "
+                    "ffmpeg -i film.mkv -f wav - | halvane render - out.wav";
+            return false;
+        }
+        m_file = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
+    } else {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) {
+            error = std::string("cannot open input: ") + std::strerror(errno);
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            error = "input is a directory";
+            return false;
+        }
+        m_file = sf_open(path.c_str(), SFM_READ, &info);
+    }
     if (!m_file) {
         error = std::string("cannot read input: ") + sf_strerror(nullptr);
+        if (IsStdStream(path))
+            error +=
+                "; through a pipe halvane reads WAV (ffmpeg -f wav -, sox -t wav -), other types from a file";
         return false;
     }
     if (IsTruncated(m_file)) {
@@ -168,6 +152,7 @@ int16_t SampleConverter::To16(float sample) {
     if (std::isnan(sample))
         return 0;
     const double v = std::nearbyint(static_cast<double>(sample) * 32768.0 + dither);
+    m_clipped += v < -32768.0 || v > 32767.0;
     return static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
 }
 
@@ -175,31 +160,89 @@ int32_t SampleConverter::To24(float sample) {
     if (std::isnan(sample))
         return 0;
     const double v = std::nearbyint(static_cast<double>(sample) * 8388608.0);
+    m_clipped += v < -8388608.0 || v > 8388607.0;
     return static_cast<int32_t>(std::clamp(v, -8388608.0, 8388607.0)) * 256;
 }
 
 // ---- output ----
 
+namespace {
+
+// Links are followed one at a time, so a link to a file that does not exist yet names that file.
+// A link whose target is no regular file is kept as it is: opening it reaches the stream, and
+// links such as /dev/stdout -> /proc/self/fd/1 -> "pipe:[...]" name no path at all.
+constexpr int kMaxSymlinks = 40; // as the kernel's own limit for one path
+
+const char* NotWritable(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "is a directory";
+    if (S_ISBLK(mode))
+        return "is a block device; halvane writes regular files, FIFOs and character devices only";
+    return "is a socket or another special file; halvane writes regular files, FIFOs and character "
+           "devices only";
+}
+
+} // namespace
+
+OutputTarget ResolveOutput(const std::string& path) {
+    OutputTarget t;
+    t.path = path;
+    if (IsStdStream(path)) {
+        t.kind = OutputTarget::Kind::Stream;
+        return t;
+    }
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (lstat(t.path.c_str(), &st) != 0)
+            return t; // a new file; a missing folder shows when the file is created
+        if (S_ISLNK(st.st_mode)) {
+            // /dev/stdout and /dev/fd/N lead to /proc/self/fd/N, a descriptor this process holds:
+            // written as a stream whatever it is, so a shell's redirection is never replaced.
+            if (t.path.rfind("/proc/", 0) == 0 || t.path.rfind("/dev/fd/", 0) == 0) {
+                t.kind = OutputTarget::Kind::Stream;
+                return t;
+            }
+            struct stat target {};
+            const bool reached = stat(t.path.c_str(), &target) == 0;
+            if (reached && !S_ISREG(target.st_mode))
+                st = target;
+            else {
+                std::vector<char> link(PATH_MAX + 1, '\0');
+                const ssize_t n = readlink(t.path.c_str(), link.data(), PATH_MAX);
+                if (n <= 0 || hops >= kMaxSymlinks) {
+                    t.kind = OutputTarget::Kind::Refused;
+                    t.reason = "the symbolic link cannot be followed (a loop, or too many links)";
+                    return t;
+                }
+                const std::string next(link.data(), static_cast<size_t>(n));
+                t.path = next[0] == '/' ? next : DirectoryOf(t.path) + "/" + next;
+                continue;
+            }
+        }
+        if (S_ISREG(st.st_mode))
+            t.kind = OutputTarget::Kind::ExistingFile;
+        else if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
+            t.kind = OutputTarget::Kind::Stream;
+        else {
+            t.kind = OutputTarget::Kind::Refused;
+            t.reason = NotWritable(st.st_mode);
+        }
+        return t;
+    }
+}
+
 OutputFile::~OutputFile() {
     Abandon();
 }
 
-bool OutputFile::Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
-                      const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames,
-                      std::string& error) {
-    m_path = path;
-    m_format = format;
-    m_overwrite = overwrite;
-    m_channels = static_cast<int>(speakers.size());
-    for (size_t i = 1; i < speakers.size(); ++i)
-        if (speakers[i] <= speakers[i - 1]) {
-            error = "internal error: speakers out of order for the channel mask";
-            return false;
-        }
+namespace {
 
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = m_channels;
+// The libsndfile format of an output. A WAV file is plain WAVE_FORMAT_EXTENSIBLE, which every
+// reader knows, unless its data may pass the 4 GiB a RIFF file can hold: then RF64, which falls
+// back to RIFF if it stays small. A stream is never RF64: its sizes say "unknown" anyway.
+bool ChooseFormat(FileType type, SampleFormat format, const std::vector<int>& speakers,
+                  int64_t expectedFrames, bool stream, SF_INFO& info, bool& rf64, std::string& error) {
+    const int channels = static_cast<int>(speakers.size());
     if (type == FileType::Flac) {
         if (format == SampleFormat::Float) {
             error = "FLAC stores integer samples only; use --bits 16 or --bits 24";
@@ -210,59 +253,113 @@ bool OutputFile::Open(const std::string& path, FileType type, SampleFormat forma
         for (const LayoutInfo& l : AllLayouts())
             labelled = labelled || (l.flacLabelled && l.speakers == speakers);
         if (!labelled) {
-            error = "FLAC cannot label these speakers (" + std::to_string(m_channels) +
+            error = "FLAC cannot label these speakers (" + std::to_string(channels) +
                     " channels of a non-standard order); write a .wav file instead";
             return false;
         }
         info.format = SF_FORMAT_FLAC | (format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
     } else {
-        // A plain WAVE_FORMAT_EXTENSIBLE file, which every reader knows, unless the data may pass
-        // the 4 GiB a RIFF file can hold: then RF64, which falls back to RIFF if it stays small.
         const int bytes = format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
-        const bool small =
-            expectedFrames >= 0 && expectedFrames < (int64_t{0xF0000000} / (bytes * m_channels));
-        m_rf64 = !small;
+        const bool small = expectedFrames >= 0 && expectedFrames < (int64_t{0xF0000000} / (bytes * channels));
+        rf64 = !small && !stream;
         info.format =
-            (small ? SF_FORMAT_WAVEX : SF_FORMAT_RF64) | (format == SampleFormat::Float   ? SF_FORMAT_FLOAT
-                                                          : format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16
-                                                                                          : SF_FORMAT_PCM_24);
+            (rf64 ? SF_FORMAT_RF64 : SF_FORMAT_WAVEX) | (format == SampleFormat::Float   ? SF_FORMAT_FLOAT
+                                                         : format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16
+                                                                                         : SF_FORMAT_PCM_24);
     }
     if (!sf_format_check(&info)) {
         error = "libsndfile cannot write this format";
         return false;
     }
+    return true;
+}
 
-    std::string temp = DirectoryOf(path) + "/." + BaseName(path) + ".halvane-XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) {
-        error = "cannot write to " + DirectoryOf(path) + ": " + std::strerror(errno);
+int BytesPerSample(SampleFormat format) {
+    return format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
+}
+
+} // namespace
+
+bool OutputFile::Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
+                      const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames,
+                      std::string& error) {
+    m_type = type;
+    m_format = format;
+    m_overwrite = overwrite;
+    m_channels = static_cast<int>(speakers.size());
+    for (size_t i = 1; i < speakers.size(); ++i)
+        if (speakers[i] <= speakers[i - 1]) {
+            error = "internal error: speakers out of order for the channel mask";
+            return false;
+        }
+    const OutputTarget target = ResolveOutput(path);
+    if (target.kind == OutputTarget::Kind::Refused) {
+        error = "cannot write " + path + ": it " + target.reason;
         return false;
     }
-    m_temp = name.data();
-    RegisterTemp(m_temp);
-    m_file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    m_path = target.path;
+    const bool stream = target.kind == OutputTarget::Kind::Stream;
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = m_channels;
+    if (!ChooseFormat(type, format, speakers, expectedFrames, stream, info, m_rf64, error))
+        return false;
+    if (!(stream ? OpenStream(info, error) : OpenFile(info, error)))
+        return false;
+    return LabelChannels(type, speakers, error);
+}
+
+bool OutputFile::OpenFile(SF_INFO& info, std::string& error) {
+    if (!CreateTempBeside(m_path, m_temp, error))
+        return false;
+    m_file = sf_open_fd(m_temp.fd, SFM_WRITE, &info, SF_TRUE);
     if (!m_file) {
         // libsndfile closes the descriptor itself when it fails here.
         error = std::string("cannot create output: ") + sf_strerror(nullptr);
         Abandon();
         return false;
     }
-    if (type == FileType::Wav) {
-        // The PEAK chunk carries the time of writing; without it the same render gives the same file.
-        sf_command(m_file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-        if (m_rf64)
-            sf_command(m_file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-        std::vector<int> map;
-        for (int bit : speakers)
-            map.push_back(SpeakerOfBit(bit)->sndfileChannel);
-        if (sf_command(m_file, SFC_SET_CHANNEL_MAP_INFO, map.data(),
-                       static_cast<int>(map.size() * sizeof(int))) != SF_TRUE) {
-            error = "libsndfile refused the channel mask of the output";
-            Abandon();
-            return false;
-        }
+    return true;
+}
+
+bool OutputFile::OpenStream(SF_INFO& info, std::string& error) {
+    const bool stdOut = IsStdStream(m_path);
+    const int fd = stdOut ? STDOUT_FILENO : open(m_path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    m_stream = std::make_unique<StreamSink>(fd, !stdOut);
+    if (isatty(fd)) {
+        error = (stdOut ? std::string("standard output") : m_path) +
+                " is a terminal; redirect the output to a file or pipe it into a player";
+        m_stream.reset();
+        return false;
+    }
+    m_file = sf_open_virtual(m_stream->io(), SFM_WRITE, &info, m_stream.get());
+    if (!m_file) {
+        error = std::string("cannot create output: ") + sf_strerror(nullptr);
+        m_stream.reset();
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::LabelChannels(FileType type, const std::vector<int>& speakers, std::string& error) {
+    if (type != FileType::Wav)
+        return true;
+    // The PEAK chunk carries the time of writing; without it the same render gives the same file.
+    sf_command(m_file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    if (m_rf64)
+        sf_command(m_file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    std::vector<int> map;
+    for (int bit : speakers)
+        map.push_back(SpeakerOfBit(bit)->sndfileChannel);
+    if (sf_command(m_file, SFC_SET_CHANNEL_MAP_INFO, map.data(),
+                   static_cast<int>(map.size() * sizeof(int))) != SF_TRUE) {
+        error = "libsndfile refused the channel mask of the output";
+        Abandon();
+        return false;
     }
     return true;
 }
@@ -302,8 +399,12 @@ bool OutputFile::Write(const float* const* channels, int frames, std::string& er
         break;
     }
     }
-    if (written != frames) {
-        error = std::string("write error: ") + sf_strerror(m_file);
+    // The first samples complete a stream's header, which can then go out.
+    const bool sent = !m_stream || m_stream->Release(int64_t{frames} * m_channels * BytesPerSample(m_format),
+                                                     m_type == FileType::Wav);
+    if (written != frames || !sent) {
+        const bool streamFailed = m_stream && m_stream->failed();
+        error = "write error: " + (streamFailed ? m_stream->error() : std::string(sf_strerror(m_file)));
         return false;
     }
     return true;
@@ -323,37 +424,47 @@ bool OutputFile::Commit(std::string& error) {
         Abandon();
         return false;
     }
-    // mkstemp creates the file for its owner only; give it the permissions a new file gets.
+    if (m_stream) {
+        const bool sent = m_stream->Finish();
+        if (!sent)
+            error = "write error: " + m_stream->error();
+        m_stream.reset();
+        return sent;
+    }
+    return MoveIntoPlace(error);
+}
+
+bool OutputFile::MoveIntoPlace(std::string& error) {
+    // mkstemp creates the file for its owner only: a replaced file keeps its permissions, a new
+    // one gets those a new file gets.
+    struct stat old {};
     const mode_t mask = umask(0);
     umask(mask);
-    chmod(m_temp.c_str(), 0666 & ~mask);
+    const bool replacing = stat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    chmod(m_temp.path.c_str(), replacing ? (old.st_mode & 07777) : (0666 & ~mask));
+    const char* temp = m_temp.path.c_str();
     if (m_overwrite) {
-        if (rename(m_temp.c_str(), m_path.c_str()) != 0) {
+        if (rename(temp, m_path.c_str()) != 0) {
             error = "cannot move the output into place: " + std::string(std::strerror(errno));
             Abandon();
             return false;
         }
-    } else {
+    } else if (link(temp, m_path.c_str()) == 0) {
         // link refuses an existing name, so a file that appeared meanwhile is never replaced.
-        if (link(m_temp.c_str(), m_path.c_str()) != 0) {
-            const int e = errno;
-            if (e == EEXIST) {
-                error = m_path + " exists; use --force to overwrite it";
-                Abandon();
-                return false;
-            }
-            struct stat st {};
-            if (stat(m_path.c_str(), &st) == 0 || rename(m_temp.c_str(), m_path.c_str()) != 0) {
-                error = "cannot move the output into place: " + std::string(std::strerror(e));
-                Abandon();
-                return false;
-            }
-        } else {
-            unlink(m_temp.c_str());
+        unlink(temp);
+    } else {
+        const int e = errno;
+        struct stat st {};
+        if (e == EEXIST)
+            error = m_path + " exists; use --force to overwrite it";
+        else if (lstat(m_path.c_str(), &st) == 0 || rename(temp, m_path.c_str()) != 0)
+            error = "cannot move the output into place: " + std::string(std::strerror(e));
+        if (!error.empty()) {
+            Abandon();
+            return false;
         }
     }
-    UnregisterTemp(m_temp);
-    m_temp.clear();
+    ReleaseTemp(m_temp, false);
     return true;
 }
 
@@ -362,44 +473,61 @@ void OutputFile::Abandon() {
         sf_close(m_file);
         m_file = nullptr;
     }
-    if (!m_temp.empty()) {
-        unlink(m_temp.c_str());
-        UnregisterTemp(m_temp);
-        m_temp.clear();
-    }
+    m_stream.reset();
+    ReleaseTemp(m_temp, true);
 }
 
-void InstallInterruptCleanup() {
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
-    // A file size limit must show up as a write error, not end the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set]() {
-        int sig = 0;
-        if (sigwait(&set, &sig) != 0)
-            return;
-        {
-            std::lock_guard<std::mutex> lock(g_tempMutex);
-            for (const std::string& f : TempFiles())
-                unlink(f.c_str());
-        }
-        const std::string message = std::string("halvane: interrupted by ") +
-                                    (sig == SIGINT    ? "SIGINT"
-                                     : sig == SIGTERM ? "SIGTERM"
-                                                      : "SIGHUP") +
-                                    "; unfinished outputs removed\n";
-        const ssize_t written = write(STDERR_FILENO, message.data(), message.size());
-        (void)written;
-        _exit(128 + sig);
-    }).detach();
+// ---- scratch ----
+
+ScratchFile::~ScratchFile() {
+    if (m_file)
+        sf_close(m_file);
+    if (m_temp.fd >= 0)
+        close(m_temp.fd);
+    ReleaseTemp(m_temp, true);
+}
+
+bool ScratchFile::Create(const std::string& output, int channels, int sampleRate, std::string& error) {
+    std::string beside = ResolveOutput(output).path;
+    if (ResolveOutput(output).kind == OutputTarget::Kind::Stream) {
+        const char* tmp = std::getenv("TMPDIR");
+        beside = std::string(tmp && *tmp ? tmp : "/tmp") + "/halvane-" + BaseName(beside);
+    }
+    if (!CreateTempBeside(beside, m_temp, error))
+        return false;
+    m_info.samplerate = sampleRate;
+    m_info.channels = channels;
+    m_info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT;
+    SF_INFO info = m_info;
+    m_file = sf_open_fd(m_temp.fd, SFM_WRITE, &info, SF_FALSE);
+    if (!m_file)
+        error = std::string("cannot create the scratch file for --normalize: ") + sf_strerror(nullptr);
+    return m_file != nullptr;
+}
+
+bool ScratchFile::Write(const float* const* channels, int frames, std::string& error) {
+    const float* data =
+        Interleave(channels, frames, m_info.channels, m_interleaved, [](float s) { return s; });
+    if (frames > 0 && sf_writef_float(m_file, data, frames) != frames) {
+        error = std::string("write error in the scratch file for --normalize: ") + sf_strerror(m_file);
+        return false;
+    }
+    return true;
+}
+
+bool ScratchFile::Rewind(std::string& error) {
+    const bool written = sf_close(m_file) == 0;
+    SF_INFO info = m_info;
+    m_file = written && lseek(m_temp.fd, 0, SEEK_SET) == 0 ? sf_open_fd(m_temp.fd, SFM_READ, &info, SF_FALSE)
+                                                           : nullptr;
+    if (!m_file)
+        error = "cannot read back the scratch file for --normalize";
+    return m_file != nullptr;
+}
+
+int64_t ScratchFile::Read(float* interleaved, int64_t frames) {
+    const sf_count_t got = sf_readf_float(m_file, interleaved, frames);
+    return got < frames && sf_error(m_file) != SF_ERR_NO_ERROR ? -1 : got;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -1,14 +1,19 @@
-// Reading sources and writing speaker feeds through libsndfile. An output is written to a hidden
-// temporary file beside its destination and renamed into place only once it is complete, so a
-// failed or interrupted render never leaves a partial file under the destination's name.
+// Reading sources and writing speaker feeds through libsndfile. A file output is written to a
+// temporary file beside its destination (TempFiles.h) and renamed into place only once it is
+// complete, so a failed or interrupted render never leaves a partial file under the destination's
+// name. A symlink is followed to the file it names, which is replaced the same way; standard output
+// ("-"), a FIFO or a character device is written as a stream (StreamSink.h); nothing else that is
+// not a regular file is written or replaced.
 #ifndef HALVANE_TOOLS_AUDIOIO_H
 #define HALVANE_TOOLS_AUDIOIO_H
 
+#include "StreamSink.h"
+#include "TempFiles.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
-
-typedef struct sf_private_tag SNDFILE;
 
 namespace halvane_cli {
 
@@ -31,6 +36,7 @@ public:
     SoundFileInput(const SoundFileInput&) = delete;
     SoundFileInput& operator=(const SoundFileInput&) = delete;
 
+    // "-" reads standard input, which may be a pipe.
     bool Open(const std::string& path, std::string& error);
     int channels() const override { return m_channels; }
     int sampleRate() const override { return m_rate; }
@@ -58,35 +64,94 @@ public:
     explicit SampleConverter(uint64_t seed = 0x9E3779B97F4A7C15ull) : m_state(seed) {}
     int16_t To16(float sample);
     int32_t To24(float sample); // the 24-bit value in the upper bits of an int32, as libsndfile takes it
+    // Samples clamped to the format's range so far.
+    int64_t clipped() const { return m_clipped; }
 
 private:
     double NextUniform();
     uint64_t m_state;
+    int64_t m_clipped = 0;
 };
 
-class OutputFile {
+// Where planar frames go: the output file, or the scratch file between the passes of --normalize.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // Writes `frames` frames from planar channels, one pointer per channel.
+    virtual bool Write(const float* const* channels, int frames, std::string& error) = 0;
+};
+
+// Float frames kept between the two passes of --normalize: a headerless file beside the output (in
+// the temporary folder for a stream), named and cleaned up like an output's temporary file, and
+// removed when the object goes.
+class ScratchFile : public FrameSink {
+public:
+    ScratchFile() = default;
+    ~ScratchFile() override;
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool Create(const std::string& output, int channels, int sampleRate, std::string& error);
+    bool Write(const float* const* channels, int frames, std::string& error) override;
+    // Switches from writing to reading from the start.
+    bool Rewind(std::string& error);
+    // Reads up to `frames` interleaved frames; returns the count read, 0 at the end, -1 on error.
+    int64_t Read(float* interleaved, int64_t frames);
+
+private:
+    SNDFILE* m_file = nullptr;
+    TempFile m_temp;
+    SF_INFO m_info{};
+    std::vector<float> m_interleaved;
+};
+
+// The name for standard input or output on the command line.
+inline bool IsStdStream(const std::string& path) {
+    return path == "-";
+}
+
+// What an output path leads to once symlinks are followed.
+struct OutputTarget {
+    enum class Kind { NewFile, ExistingFile, Stream, Refused };
+    Kind kind = Kind::NewFile;
+    std::string path;   // the file written: the last symlink's target, or the path itself
+    std::string reason; // why a Refused output cannot be written
+};
+OutputTarget ResolveOutput(const std::string& path);
+
+class OutputFile : public FrameSink {
 public:
     OutputFile() = default;
-    ~OutputFile(); // abandons the file unless Commit succeeded
+    ~OutputFile() override; // abandons the file unless Commit succeeded
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the temporary file beside `path` and labels its channels with `speakers` (speaker
-    // bits, ascending). WAV files carry the channel mask; refuses anything that cannot be labelled.
-    // `expectedFrames` (-1 when unknown) picks RF64 for WAV output that may reach 4 GiB.
+    // Creates the temporary file beside `path` (or opens the stream it names) and labels its channels with
+    // `speakers` (speaker bits, ascending). WAV files carry the channel mask; refuses anything that cannot be
+    // labelled. `expectedFrames` (-1 when unknown) picks RF64 for WAV output that may reach 4 GiB.
     bool Open(const std::string& path, FileType type, SampleFormat format, int sampleRate,
               const std::vector<int>& speakers, bool overwrite, int64_t expectedFrames, std::string& error);
     // Writes `frames` frames from planar channels, one pointer per speaker.
-    bool Write(const float* const* channels, int frames, std::string& error);
+    bool Write(const float* const* channels, int frames, std::string& error) override;
+    // Samples clamped to the range of an integer format so far.
+    int64_t clipped() const { return m_converter.clipped(); }
     // Finishes the file and moves it to its name; without `overwrite` never replaces a file.
+    // A stream is finished in place.
     bool Commit(std::string& error);
     // Removes the temporary file.
     void Abandon();
 
 private:
+    bool OpenFile(SF_INFO& info, std::string& error);
+    bool OpenStream(SF_INFO& info, std::string& error);
+    bool LabelChannels(FileType type, const std::vector<int>& speakers, std::string& error);
+    bool MoveIntoPlace(std::string& error);
+
     SNDFILE* m_file = nullptr;
-    std::string m_path;
-    std::string m_temp;
+    std::string m_path; // the file written, symlinks followed
+    TempFile m_temp;
+    std::unique_ptr<StreamSink> m_stream;
+    FileType m_type = FileType::Wav;
     SampleFormat m_format = SampleFormat::Float;
     bool m_overwrite = false;
     bool m_rf64 = false;
@@ -96,11 +161,6 @@ private:
     std::vector<int16_t> m_short;
     std::vector<int32_t> m_int;
 };
-
-// Temporary files of unfinished renders are removed when the process is interrupted (SIGINT,
-// SIGTERM, SIGHUP). Call before starting any thread; the handler thread removes the files and
-// exits with 128 + the signal number.
-void InstallInterruptCleanup();
 
 // Whether two paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);

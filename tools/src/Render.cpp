@@ -5,6 +5,7 @@
 
 #include <Halvane.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -120,18 +121,19 @@ private:
     std::vector<float*> m_rows;
 };
 
-// Reading: the input block by block, then `tailFrames` of silence so the reverb can ring out.
+// Reading: the input block by block, with NaN and infinities replaced by silence (and counted),
+// then the tail's silence.
 class BlockReader {
 public:
-    BlockReader(InputStream& input, int block, int64_t tailFrames)
-        : m_input(input), m_block(block), m_tailLeft(tailFrames),
+    BlockReader(InputStream& input, int block, const Tail& tail, int rate)
+        : m_input(input), m_block(block), m_auto(tail.automatic),
+          m_tailLeft(std::llround((tail.automatic ? kMaxAutoTailSeconds : tail.seconds) * rate)),
+          m_window(std::max<int64_t>(1, std::llround(kQuietWindowSeconds * rate))), m_windowLeft(m_window),
           m_interleaved(static_cast<size_t>(block) * input.channels()) {}
 
     // Fills the rows of `in` with the next block. Returns its frames, 0 at the end, -1 on a read
     // error (with `error` set).
     int Next(const PlanarBlock& in, std::string& error) {
-        const int nIn = in.channels();
-        float* const* rows = in.rows();
         if (!m_inputDone) {
             const int64_t got = m_input.Read(m_interleaved.data(), m_block);
             if (got < 0) {
@@ -139,28 +141,65 @@ public:
                 return -1;
             }
             if (got > 0) {
-                const int n = static_cast<int>(got);
-                for (int i = 0; i < n; ++i)
-                    for (int c = 0; c < nIn; ++c)
-                        rows[c][i] = m_interleaved[static_cast<size_t>(i) * nIn + c];
-                return n;
+                Deinterleave(in, static_cast<int>(got));
+                m_inputFrames += got;
+                return static_cast<int>(got);
             }
             m_inputDone = true;
         }
         if (m_tailLeft <= 0)
             return 0;
-        const int n = static_cast<int>(std::min<int64_t>(m_tailLeft, m_block));
+        // An automatic tail's blocks end on its window grid, so each window is judged whole.
+        const int64_t n = std::min<int64_t>({m_tailLeft, m_block, m_auto ? m_windowLeft : m_block});
         m_tailLeft -= n;
-        for (int c = 0; c < nIn; ++c)
-            std::fill(rows[c], rows[c] + n, 0.0f);
-        return n;
+        for (int c = 0; c < in.channels(); ++c)
+            std::fill(in.rows()[c], in.rows()[c] + n, 0.0f);
+        return static_cast<int>(n);
     }
 
+    // Shows an automatic tail the output of the block Next returned last; a window that stayed
+    // below the quiet level ends it.
+    void Observe(const PlanarBlock& out, int n) {
+        if (!m_auto || !m_inputDone)
+            return;
+        for (int c = 0; c < out.channels(); ++c)
+            for (int i = 0; i < n; ++i)
+                m_windowPeak = std::max(m_windowPeak, std::fabs(out.rows()[c][i]));
+        m_windowLeft -= n;
+        if (m_windowLeft > 0)
+            return;
+        if (m_windowPeak < kQuietLevel)
+            m_tailLeft = 0;
+        m_windowLeft = m_window;
+        m_windowPeak = 0.0f;
+    }
+
+    int64_t inputFrames() const { return m_inputFrames; }
+    int64_t nonFinite() const { return m_nonFinite; }
+
 private:
+    void Deinterleave(const PlanarBlock& in, int n) {
+        const int nIn = in.channels();
+        for (int i = 0; i < n; ++i)
+            for (int c = 0; c < nIn; ++c) {
+                const float v = m_interleaved[static_cast<size_t>(i) * nIn + c];
+                const bool finite = std::isfinite(v);
+                m_nonFinite += !finite;
+                in.rows()[c][i] = finite ? v : 0.0f;
+            }
+    }
+
+    const float kQuietLevel = static_cast<float>(std::pow(10.0, kQuietDbfs / 20.0)); // -90 dBFS = 3.16e-5
     InputStream& m_input;
     const int m_block;
-    int64_t m_tailLeft;
+    const bool m_auto;
+    int64_t m_tailLeft; // the fixed tail, or the most an automatic one may add
+    const int64_t m_window;
+    int64_t m_windowLeft;
+    float m_windowPeak = 0.0f;
     bool m_inputDone = false;
+    int64_t m_inputFrames = 0;
+    int64_t m_nonFinite = 0;
     std::vector<float> m_interleaved;
 };
 
@@ -213,11 +252,28 @@ private:
     std::vector<float*> m_outSeg;
 };
 
-// Writing: the library's final stage when the settings ask for it, then the file.
+// The largest magnitude of each channel so far.
+class PeakMeter {
+public:
+    explicit PeakMeter(int channels) : m_peaks(static_cast<size_t>(channels), 0.0f) {}
+    void Add(const float* const* channels, int n) {
+        for (size_t c = 0; c < m_peaks.size(); ++c)
+            for (int i = 0; i < n; ++i)
+                m_peaks[c] = std::max(m_peaks[c], std::fabs(channels[c][i]));
+    }
+    const std::vector<float>& peaks() const { return m_peaks; }
+
+private:
+    std::vector<float> m_peaks;
+};
+
+// Writing: the library's final stage when the settings ask for it, then the file (or the scratch
+// file of --normalize), measuring the peaks of what is written.
 class BlockWriter {
 public:
-    BlockWriter(Effect& fx, OutputFile& out, bool post, int channels)
-        : m_fx(fx), m_out(out), m_post(post), m_ordered(channels) {}
+    BlockWriter(Effect& fx, FrameSink& out, bool post, int channels)
+        : m_fx(fx), m_out(out), m_post(post), m_ordered(channels), m_meter(channels) {}
+    const PeakMeter& meter() const { return m_meter; }
 
     bool Write(const PlanarBlock& block, int n, std::string& error) {
         const int nOut = block.channels();
@@ -240,15 +296,17 @@ public:
                 return false;
             }
         }
+        m_meter.Add(m_ordered.data(), n);
         return m_out.Write(m_ordered.data(), n, error);
     }
 
 private:
     Effect& m_fx;
-    OutputFile& m_out;
+    FrameSink& m_out;
     const bool m_post;
     std::vector<const float*> m_ordered;
     _SOUNDDATAEX_ m_record;
+    PeakMeter m_meter;
 };
 
 // Builds the effect for the stream and applies every setting; fails when the library refuses the
@@ -285,12 +343,12 @@ bool WritePlot(const RenderJob& job, int rate, std::string& error) {
 }
 
 // Reads, processes and writes block by block until the input and its tail are done.
-bool RunBlocks(InputStream& input, Effect& fx, OutputFile& out, const RenderJob& job, int64_t tailFrames,
-               std::atomic<int64_t>* progress, std::string& error) {
+bool RunBlocks(InputStream& input, Effect& fx, FrameSink& out, const RenderJob& job,
+               std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     const int nOut = fx.GetOutputChannels();
     const PlanarBlock in(input.channels(), job.block);
     const PlanarBlock processed(nOut, job.block);
-    BlockReader reader(input, job.block, tailFrames);
+    BlockReader reader(input, job.block, job.tail, input.sampleRate());
     SegmentProcessor processor(fx, job.motion, input.sampleRate());
     BlockWriter writer(fx, out, job.effect.NeedsPostProcessing(), nOut);
     for (;;) {
@@ -298,17 +356,69 @@ bool RunBlocks(InputStream& input, Effect& fx, OutputFile& out, const RenderJob&
         if (n < 0)
             return false;
         if (n == 0)
-            return true;
+            break;
         if (!processor.Run(in, processed, n, error) || !writer.Write(processed, n, error))
             return false;
+        reader.Observe(processed, n);
+        stats.frames += n;
         if (progress)
             progress->fetch_add(n);
     }
+    stats.inputFrames = reader.inputFrames();
+    stats.nonFinite = reader.nonFinite();
+    stats.peaks = writer.meter().peaks();
+    return true;
+}
+
+// The second pass of --normalize: the scratch file scaled so that its peak lands at the level
+// asked for, into the output. A silent render stays as it is.
+bool WriteNormalized(ScratchFile& scratch, OutputFile& out, const RenderJob& job, RenderStats& stats,
+                     std::string& error) {
+    const int nOut = static_cast<int>(stats.peaks.size());
+    const float peak = *std::max_element(stats.peaks.begin(), stats.peaks.end());
+    const double gain = peak > 0.0f ? std::pow(10.0, job.normalizeDb / 20.0) / peak : 1.0;
+    stats.normalized = true;
+    stats.gainDb = 20.0 * std::log10(gain);
+    if (!scratch.Rewind(error))
+        return false;
+    std::vector<float> interleaved(static_cast<size_t>(job.block) * nOut);
+    const PlanarBlock block(nOut, job.block);
+    PeakMeter meter(nOut);
+    for (;;) {
+        const int64_t n = scratch.Read(interleaved.data(), job.block);
+        if (n < 0) {
+            error = "cannot read back the scratch file for --normalize";
+            return false;
+        }
+        if (n == 0)
+            break;
+        for (int64_t i = 0; i < n; ++i)
+            for (int c = 0; c < nOut; ++c)
+                block.rows()[c][i] =
+                    static_cast<float>(interleaved[static_cast<size_t>(i) * nOut + c] * gain);
+        meter.Add(block.rows(), static_cast<int>(n));
+        if (!out.Write(block.rows(), static_cast<int>(n), error))
+            return false;
+    }
+    stats.peaks = meter.peaks();
+    return true;
+}
+
+// Runs the blocks straight into the output, or, for --normalize, into a scratch file first.
+bool RenderInto(InputStream& input, Effect& fx, OutputFile& out, const RenderJob& job,
+                std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
+    if (!job.normalize)
+        return RunBlocks(input, fx, out, job, progress, stats, error);
+    ScratchFile scratch;
+    return scratch.Create(job.output, fx.GetOutputChannels(), input.sampleRate(), error) &&
+           RunBlocks(input, fx, scratch, job, progress, stats, error) &&
+           WriteNormalized(scratch, out, job, stats, error);
 }
 
 } // namespace
 
-bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error) {
+bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error,
+            RenderStats* stats) {
     const EffectSettings& s = job.effect;
     const LayoutInfo* layout = LayoutOfCode(s.layout);
     const int rate = input.sampleRate();
@@ -329,9 +439,10 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
     if (!BuildEffect(fx, job, rate, nIn, *layout, error))
         return false;
     const int nOut = fx.GetOutputChannels();
-    const std::vector<int> speakers =
-        s.NeedsPostProcessing() ? fx.PostProcessedSpeakers(nOut) : layout->speakers;
-    if (static_cast<int>(speakers.size()) != nOut) {
+    RenderStats measured;
+    measured.sampleRate = rate;
+    measured.speakers = s.NeedsPostProcessing() ? fx.PostProcessedSpeakers(nOut) : layout->speakers;
+    if (static_cast<int>(measured.speakers.size()) != nOut) {
         error = "the remapped speakers do not cover every channel";
         return false;
     }
@@ -339,12 +450,16 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
         return false;
 
     OutputFile out;
-    const int64_t tailFrames = static_cast<int64_t>(std::llround(job.tailSeconds * rate));
+    const double tailSeconds = job.tail.automatic ? kMaxAutoTailSeconds : job.tail.seconds;
+    const int64_t tailFrames = static_cast<int64_t>(std::llround(tailSeconds * rate));
     const int64_t expected = input.frames() >= 0 ? input.frames() + tailFrames : -1;
-    if (!out.Open(job.output, job.type, job.format, rate, speakers, job.overwrite, expected, error))
+    if (!out.Open(job.output, job.type, job.format, rate, measured.speakers, job.overwrite, expected,
+                  error) ||
+        !RenderInto(input, fx, out, job, progress, measured, error))
         return false;
-    if (!RunBlocks(input, fx, out, job, tailFrames, progress, error))
-        return false;
+    measured.clipped = out.clipped();
+    if (stats)
+        *stats = measured;
     return out.Commit(error);
 }
 

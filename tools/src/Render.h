@@ -41,11 +41,38 @@ struct EffectSettings {
     bool NeedsPostProcessing() const { return clamp || invertRight || !remaps.empty(); }
 };
 
+// What follows the input so that the delays and the reverb ring out: a fixed length of silence, or
+// (automatic) silence until every output channel stays below kQuietDbfs for a whole window of
+// kQuietWindowSeconds, counted from the end of the input, and at most kMaxAutoTailSeconds. The
+// windows lie on a fixed grid, so the length does not depend on the host block.
+struct Tail {
+    bool automatic = false;
+    double seconds = 0.0; // the fixed length
+};
+constexpr double kQuietDbfs = -90.0;
+constexpr double kQuietWindowSeconds = 0.1;
+constexpr double kMaxAutoTailSeconds = 30.0;
+
+// What a render measured, for the report on standard error and for --json.
+struct RenderStats {
+    int sampleRate = 0;
+    int64_t inputFrames = 0;
+    int64_t frames = 0;        // written: the input and its tail
+    std::vector<int> speakers; // speaker bit of each output channel
+    std::vector<float> peaks;  // largest magnitude of each output channel, as written
+    int64_t clipped = 0;       // samples clamped to the range of an integer format
+    int64_t nonFinite = 0;     // NaN or infinite input samples replaced by silence
+    bool normalized = false;
+    double gainDb = 0.0; // the gain --normalize applied
+};
+
 struct RenderJob {
     EffectSettings effect;
     Motion motion = Motion::Still({1.5f, 1.5f});
-    int block = 4096;         // frames handed to the library per call by the host loop
-    double tailSeconds = 0.0; // silence fed after the input so the reverb can ring out
+    int block = 4096; // frames handed to the library per call by the host loop
+    Tail tail;
+    bool normalize = false; // scale the whole render so that its peak lands at normalizeDb dBFS
+    double normalizeDb = 0.0;
     FileType type = FileType::Wav;
     SampleFormat format = SampleFormat::Float;
     bool overwrite = false;
@@ -61,9 +88,11 @@ std::string CheckJobForRate(const RenderJob& job, int sampleRate);
 // (an unsupported layout, for instance) fails that render.
 void InstallLibraryMessageHandler();
 
-// Renders `input` into job.output. `progress` counts frames done (may be null). Returns false with
-// a message; a failed render leaves no file behind.
-bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error);
+// Renders `input` into job.output. `progress` counts frames done (may be null); `stats` (may be
+// null) receives what the render measured. Returns false with a message; a failed render leaves no
+// file behind.
+bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* progress, std::string& error,
+            RenderStats* stats = nullptr);
 
 } // namespace halvane_cli
 

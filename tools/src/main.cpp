@@ -3,9 +3,12 @@
 #include "AudioIO.h"
 #include "Demo.h"
 #include "Geometry.h"
+#include "Json.h"
 #include "Layouts.h"
+#include "ManPage.h"
 #include "Motion.h"
 #include "Render.h"
+#include "Report.h"
 #include "RoomSvg.h"
 #include "Values.h"
 
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -216,14 +220,6 @@ void Say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-const char* FormatName(FileType type, SampleFormat f) {
-    if (f == SampleFormat::Float)
-        return "32-bit float";
-    if (f == SampleFormat::Pcm16)
-        return "16-bit, dithered";
-    return type == FileType::Flac ? "24-bit FLAC" : "24-bit";
-}
-
 // ---- running renders ----
 
 struct Task {
@@ -231,7 +227,23 @@ struct Task {
     RenderJob job;
     std::string error;
     bool ok = false;
+    RenderStats stats;
+    double wallSeconds = 0.0;
 };
+
+// Renders one task from its file, or from `demo` when given.
+void RunTask(Task& t, InputStream* demo, std::atomic<int64_t>& done) {
+    const auto start = std::chrono::steady_clock::now();
+    if (demo) {
+        t.ok = Render(*demo, t.job, &done, t.error, &t.stats);
+    } else {
+        SoundFileInput in;
+        t.ok = in.Open(t.input, t.error) && Render(in, t.job, &done, t.error, &t.stats);
+    }
+    t.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!t.ok)
+        Say("halvane: " + (t.input.empty() ? t.job.output : t.input) + ": " + t.error);
+}
 
 class ProgressBar {
 public:
@@ -274,11 +286,17 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
         const bool demo = i < demoInputs.size() && demoInputs[i];
         SoundFileInput probe;
         std::string ignored;
-        InputStream* in = demo ? demoInputs[i] : (probe.Open(tasks[i].input, ignored) ? &probe : nullptr);
+        // Standard input can be read only once.
+        const bool once = IsStdStream(tasks[i].input);
+        InputStream* in =
+            demo ? demoInputs[i] : (!once && probe.Open(tasks[i].input, ignored) ? &probe : nullptr);
         if (!in || in->frames() <= 0)
             continue;
+        // An automatic tail counts as none: the bar may jump at the end, but never stalls short of it.
+        const Tail& tail = tasks[i].job.tail;
         const int64_t frames =
-            in->frames() + static_cast<int64_t>(std::llround(tasks[i].job.tailSeconds * in->sampleRate()));
+            in->frames() +
+            (tail.automatic ? 0 : static_cast<int64_t>(std::llround(tail.seconds * in->sampleRate())));
         totalFrames += frames;
         totalSeconds += static_cast<double>(frames) / in->sampleRate();
     }
@@ -291,15 +309,7 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
             const size_t i = next.fetch_add(1);
             if (i >= tasks.size())
                 return;
-            Task& t = tasks[i];
-            if (i < demoInputs.size() && demoInputs[i]) {
-                t.ok = Render(*demoInputs[i], t.job, &done, t.error);
-            } else {
-                SoundFileInput in;
-                t.ok = in.Open(t.input, t.error) && Render(in, t.job, &done, t.error);
-            }
-            if (!t.ok)
-                Say("halvane: " + (t.input.empty() ? t.job.output : t.input) + ": " + t.error);
+            RunTask(tasks[i], i < demoInputs.size() ? demoInputs[i] : nullptr, done);
             finished.fetch_add(1);
         }
     };
@@ -356,7 +366,7 @@ void AddOutputOptions(CLI::App* app, OutputArgs& o, const std::string& formatDef
                        ->check(CLI::IsMember({"float", "16", "24"}))
                        ->capture_default_str();
     app->add_flag("-f,--force", o.force, "Overwrite existing output files");
-    app->add_flag("-q,--quiet", o.quiet, "No progress bar and no messages but errors");
+    app->add_flag("-q,--quiet", o.quiet, "No progress bar and no report; errors and warnings still show");
     app->add_option("--plot", o.plot, "Also write an SVG picture of the room, speakers, gains and delays")
         ->type_name("FILE");
 }
@@ -364,6 +374,8 @@ void AddOutputOptions(CLI::App* app, OutputArgs& o, const std::string& formatDef
 void ApplyOutputArgs(const OutputArgs& o, const std::string& outputName, RenderJob& job) {
     if (!o.format.empty())
         job.type = o.format == "flac" ? FileType::Flac : FileType::Wav;
+    else if (IsStdStream(outputName))
+        throw UsageError{"standard output (-) has no file name to tell its type; pass --format wav or flac"};
     else if (!FileTypeOfPath(outputName, job.type))
         throw UsageError{"cannot tell the file type of " + outputName +
                          " from its name; name it .wav or .flac, or pass --format"};
@@ -382,6 +394,25 @@ void ApplyOutputArgs(const OutputArgs& o, const std::string& outputName, RenderJ
     job.output = outputName;
 }
 
+// Whether a render may write `output`; says why not. A symlink counts as the file it names; a
+// stream replaces nothing. Leftovers of killed renders in the output's folder are removed first.
+bool OutputWritable(const std::string& output, bool force, bool quiet) {
+    const OutputTarget target = ResolveOutput(output);
+    if (target.kind == OutputTarget::Kind::Refused) {
+        Say("halvane: cannot write " + output + ": it " + target.reason);
+        return false;
+    }
+    if (target.kind == OutputTarget::Kind::ExistingFile && !force) {
+        Say("halvane: " + output + " exists; use --force to overwrite it");
+        return false;
+    }
+    if (target.kind != OutputTarget::Kind::Stream)
+        for (const std::string& stale : RemoveStaleTemps(DirectoryOf(target.path)))
+            if (!quiet)
+                Say("halvane: removed " + stale + ", left by a render that was killed");
+    return true;
+}
+
 // ---- subcommands ----
 
 struct RenderArgs {
@@ -389,54 +420,119 @@ struct RenderArgs {
     std::string outDir;
     int jobs = 0;
     int block = 4096;
-    double tail = 0.0;
+    std::string tail = "auto";
+    CLI::Option* normalizeOption = nullptr;
+    double normalize = 0.0;
+    bool json = false;
 };
 
-int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
-    const EffectSettings settings = ToSettings(ea, true);
-    const Motion motion = ToMotion(ea, settings);
-    if (r.block < 1 || r.block > 1 << 20)
-        throw UsageError{"--block must be from 1 to 1048576 frames"};
-    if (!std::isfinite(r.tail) || r.tail < 0 || r.tail > 3600)
-        throw UsageError{"--tail must be from 0 to 3600 seconds"};
+// --tail: "auto", or seconds from 0 to 3600.
+Tail ParseTail(const std::string& text) {
+    Tail tail;
+    if (text == "auto") {
+        tail.automatic = true;
+        return tail;
+    }
+    double seconds = 0;
+    if (!ParseNumber(text, seconds) || seconds < 0 || seconds > 3600)
+        throw UsageError{"--tail " + text + ": give auto, or seconds from 0 to 3600"};
+    tail.seconds = seconds;
+    return tail;
+}
 
-    std::vector<std::pair<std::string, std::string>> pairs; // input, output
+// Creates -o DIR (with its parents) when it is missing.
+void MakeOutputDir(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!IsDirectory(dir))
+        throw UsageError{"-o " + dir + ": " +
+                         (ec ? "cannot create the folder: " + ec.message() : "not a directory")};
+}
+
+std::vector<std::pair<std::string, std::string>> PairInputsWithOutputs(const RenderArgs& r,
+                                                                       const OutputArgs& oa) {
+    std::vector<std::pair<std::string, std::string>> pairs;
     if (r.outDir.empty()) {
         if (r.files.size() != 2)
             throw UsageError{"render takes IN OUT, or several inputs with -o DIR"};
         pairs.push_back({r.files[0], r.files[1]});
-    } else {
-        if (r.files.empty())
-            throw UsageError{"render -o DIR needs at least one input"};
-        if (!IsDirectory(r.outDir))
-            throw UsageError{"-o " + r.outDir + ": not a directory"};
-        const std::string ext = oa.format == "flac" ? ".flac" : ".wav";
-        for (const std::string& in : r.files)
-            pairs.push_back({in, r.outDir + "/" + Stem(in) + ext});
+        return pairs;
     }
+    if (r.files.empty())
+        throw UsageError{"render -o DIR needs at least one input"};
+    for (const std::string& in : r.files)
+        if (IsStdStream(in))
+            throw UsageError{"standard input (-) has no name to give its output in -o DIR; use render - OUT"};
+    MakeOutputDir(r.outDir);
+    const std::string ext = oa.format == "flac" ? ".flac" : ".wav";
+    for (const std::string& in : r.files)
+        pairs.push_back({in, r.outDir + "/" + Stem(in) + ext});
+    return pairs;
+}
 
+// The job for one input and output, checked; false when the output may not be written.
+bool MakeTask(const std::pair<std::string, std::string>& p, const RenderJob& base, const OutputArgs& oa,
+              std::set<std::string>& outputs, Task& t) {
+    t.input = p.first;
+    t.job = base;
+    ApplyOutputArgs(oa, p.second, t.job);
+    const LayoutInfo* layout = LayoutOfCode(base.effect.layout);
+    if (t.job.type == FileType::Flac && base.effect.remaps.empty() && !layout->flacLabelled)
+        throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
+                         std::to_string(layout->channels) + "-channel order is not the " + layout->name +
+                         " layout's; write a .wav file"};
+    if (!outputs.insert(ResolveOutput(p.second).path).second)
+        throw UsageError{"two inputs would both be written to " + p.second};
+    if (!IsStdStream(p.first) && (SameFile(p.first, p.second) || p.first == p.second))
+        throw UsageError{p.second + " is the input itself; choose another output"};
+    return OutputWritable(p.second, oa.force, oa.quiet);
+}
+
+// The report of each render on standard error, warnings even with -q, and the --json record on
+// standard output. Returns how many renders failed.
+int ReportTasks(const std::vector<Task>& tasks, bool quiet, bool json) {
+    std::vector<RenderOutcome> outcomes;
+    int failures = 0;
+    for (const Task& t : tasks) {
+        RenderOutcome r{t.input, t.job.output, &t.job, t.stats, t.wallSeconds, t.ok, t.error};
+        failures += !t.ok;
+        if (t.ok && !quiet)
+            for (const std::string& line : ReportLines(r))
+                Say(line);
+        if (t.ok)
+            for (const std::string& line : Warnings(r))
+                Say("halvane: " + line);
+        outcomes.push_back(std::move(r));
+    }
+    if (json)
+        std::printf("%s\n", RendersJson(outcomes).c_str());
+    return failures;
+}
+
+int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
+    RenderJob base;
+    base.effect = ToSettings(ea, true);
+    base.motion = ToMotion(ea, base.effect);
+    if (r.block < 1 || r.block > 1 << 20)
+        throw UsageError{"--block must be from 1 to 1048576 frames"};
+    base.block = r.block;
+    base.tail = ParseTail(r.tail);
+    base.normalize = r.normalizeOption->count() > 0;
+    base.normalizeDb = r.normalize;
+    if (base.normalize && (!std::isfinite(r.normalize) || r.normalize > 0 || r.normalize < -60))
+        throw UsageError{"--normalize must be from -60 to 0 dBFS"};
+
+    const std::vector<std::pair<std::string, std::string>> pairs = PairInputsWithOutputs(r, oa);
     std::vector<Task> tasks;
     std::set<std::string> outputs;
     int failures = 0;
     for (const auto& p : pairs) {
+        if (r.json && IsStdStream(p.second))
+            throw UsageError{
+                "--json prints its record on standard output, which - already carries the audio; "
+                "name an output file"};
         Task t;
-        t.input = p.first;
-        t.job.effect = settings;
-        t.job.motion = motion;
-        t.job.block = r.block;
-        t.job.tailSeconds = r.tail;
-        ApplyOutputArgs(oa, p.second, t.job);
-        const LayoutInfo* layout = LayoutOfCode(settings.layout);
-        if (t.job.type == FileType::Flac && settings.remaps.empty() && !layout->flacLabelled)
-            throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
-                             std::to_string(layout->channels) + "-channel order is not the " + layout->name +
-                             " layout's; write a .wav file"};
-        if (!outputs.insert(p.second).second)
-            throw UsageError{"two inputs would both be written to " + p.second};
-        if (SameFile(p.first, p.second) || p.first == p.second)
-            throw UsageError{p.second + " is the input itself; choose another output"};
-        if (FileExists(p.second) && !oa.force) {
-            Say("halvane: " + p.second + " exists; use --force to overwrite it");
+        if (!MakeTask(p, base, oa, outputs, t)) {
             ++failures;
             continue;
         }
@@ -444,17 +540,10 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
             t.job.plotFile = oa.plot;
         tasks.push_back(std::move(t));
     }
-
     const int jobs =
         r.jobs > 0 ? r.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     RunTasks(tasks, jobs, oa.quiet, {});
-    for (const Task& t : tasks) {
-        if (!t.ok)
-            ++failures;
-        else if (!oa.quiet)
-            Say("wrote " + t.job.output + " (" + LayoutOfCode(settings.layout)->name + ", " +
-                FormatName(t.job.type, t.job.format) + ")");
-    }
+    failures += ReportTasks(tasks, oa.quiet, r.json);
     if (failures > 0 && pairs.size() > 1)
         Say("halvane: " + std::to_string(failures) + " of " + std::to_string(pairs.size()) +
             " renders failed");
@@ -468,31 +557,62 @@ int RunDemo(const std::string& outArg, const OutputArgs& oa, bool exact) {
     ApplyOutputArgs(oa, out, t.job);
     // The default demo file is the tool's own and is replaced on every run.
     t.job.overwrite = oa.force || outArg.empty();
-    if (FileExists(out) && !t.job.overwrite) {
-        Say("halvane: " + out + " exists; use --force to overwrite it");
+    if (!OutputWritable(out, t.job.overwrite, oa.quiet))
         return kExitFailed;
-    }
     const int rate = 48000;
     MemoryInput clip = MakeDemoClip(rate);
     const double seconds = static_cast<double>(clip.frames()) / rate;
     t.job.motion = DemoMotion(t.job.effect.roomWidth, t.job.effect.roomDepth, seconds);
     t.job.plotFile = oa.plot;
+    t.job.tail.automatic = true; // the reverb rings out instead of stopping with the tune
     std::vector<Task> tasks;
     tasks.push_back(std::move(t));
     RunTasks(tasks, 1, oa.quiet, {&clip});
-    if (!tasks[0].ok)
+    if (ReportTasks(tasks, oa.quiet, false) > 0)
         return kExitFailed;
     if (!oa.quiet)
-        Say("wrote " + out + ": a plucked tune circling the room once, 5.1 (FL FR FC LFE BL BR), " +
-            FormatName(tasks[0].job.type, tasks[0].job.format) + ", 48000 Hz");
+        Say("  a plucked tune circling the room once, 5.1 (FL FR FC LFE BL BR), 48000 Hz");
     return kExitOk;
 }
 
-int RunLayouts(const std::string& roomText) {
+// The layouts as one JSON record: codes, names, channel masks, ffprobe's names and the speakers
+// with their places in the room.
+std::string LayoutsJson(float w, float d) {
+    std::vector<std::string> layouts;
+    for (const LayoutInfo& l : AllLayouts()) {
+        const std::vector<Point> pos = SpeakerPositions(l.code, w, d);
+        std::vector<std::string> speakers;
+        for (int c = 0; c < l.channels; ++c) {
+            const SpeakerInfo* s = SpeakerOfBit(l.speakers[c]);
+            const bool placed = s->bit != 8; // the LFE speaker carries bass only and has no place
+            speakers.push_back(JsonObject({{"channel", std::to_string(c)},
+                                           {"name", JsonString(s->name)},
+                                           {"long_name", JsonString(s->longName)},
+                                           {"bit", std::to_string(s->bit)},
+                                           {"x", placed ? JsonNumber(pos[c].x) : "null"},
+                                           {"y", placed ? JsonNumber(pos[c].y) : "null"}}));
+        }
+        layouts.push_back(JsonObject({{"code", std::to_string(l.code)},
+                                      {"name", JsonString(l.name)},
+                                      {"channels", std::to_string(l.channels)},
+                                      {"channel_mask", std::to_string(ChannelMask(l.speakers))},
+                                      {"ffprobe_layout", JsonString(l.probeName)},
+                                      {"flac", l.flacLabelled ? "true" : "false"},
+                                      {"speakers", JsonArray(speakers)}}));
+    }
+    const std::string room = JsonObject({{"width", JsonNumber(w)}, {"depth", JsonNumber(d)}});
+    return JsonObject({{"room", room}, {"layouts", JsonArray(layouts)}});
+}
+
+int RunLayouts(const std::string& roomText, bool json) {
     float w = 3, d = 3;
     std::string error;
     if (!ParseRoom(roomText, w, d, error))
         throw UsageError{error};
+    if (json) {
+        std::printf("%s\n", LayoutsJson(w, d).c_str());
+        return kExitOk;
+    }
     std::printf("Speaker layouts; positions in metres in a %g x %g m room (x from the left wall, y from the "
                 "front wall).\n",
                 w, d);
@@ -533,21 +653,31 @@ int RunPlot(const EffectArgs& ea, int rate, bool noDelay, const std::string& out
     return kExitOk;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"halvane " HALVANE_VERSION " - renders mono or stereo audio for a surround speaker system:\n"
-                 "places the sound in a room, derives the LFE channel and adds room reverb."};
-    app.set_version_flag("--version", "halvane " HALVANE_VERSION);
-    app.require_subcommand(1);
-    app.footer("Exit codes: 0 done, 1 a file could not be processed, 2 the command line is wrong.\n");
-
-    RenderArgs ra;
+// Everything the command line holds, one member per subcommand's arguments.
+struct CommandLine {
+    RenderArgs render;
     EffectArgs renderEffect;
     OutputArgs renderOut;
+    std::string demoOut;
+    OutputArgs demoOutput;
+    bool demoExact = false;
+    std::string layoutsRoom = "3x3";
+    bool layoutsJson = false;
+    EffectArgs plotEffect;
+    int plotRate = 48000;
+    bool plotNoDelay = false;
+    std::string plotOut;
+};
+
+CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
+    RenderArgs& ra = c.render;
     CLI::App* render = app.add_subcommand("render", "Render IN to OUT, or several inputs into -o DIR");
-    render->add_option("files", ra.files, "IN OUT, or inputs with -o DIR")->required()->type_name("FILE");
-    render->add_option("-o,--output-dir", ra.outDir, "Write one output per input into DIR (batch)")
+    render->add_option("files", ra.files, "IN OUT, or inputs with -o DIR; - is standard input or output")
+        ->required()
+        ->type_name("FILE");
+    render
+        ->add_option("-o,--output-dir", ra.outDir,
+                     "Write one output per input into DIR (batch; created if missing)")
         ->type_name("DIR");
     render->add_option("-j,--jobs", ra.jobs, "Renders in parallel (default: the number of cores)")
         ->check(CLI::Range(1, 256));
@@ -556,43 +686,81 @@ int main(int argc, char** argv) {
                      "Frames handed to the library per call; the output does not "
                      "depend on it")
         ->capture_default_str();
-    render->add_option("--tail", ra.tail, "Seconds of silence fed after the input so the reverb rings out")
-        ->capture_default_str();
-    AddEffectOptions(render, renderEffect);
-    AddOutputOptions(render, renderOut, "from the output's extension, wav for -o");
+    render
+        ->add_option(
+            "--tail", ra.tail,
+            "Silence fed after the input so the delays and the reverb ring out: auto (until every "
+            "speaker stays below -90 dBFS for 0.1 s, at most 30 s), 0 (the input's length) or SECONDS")
+        ->capture_default_str()
+        ->type_name("auto|SECONDS");
+    ra.normalizeOption = render
+                             ->add_option("--normalize", ra.normalize,
+                                          "Scale the whole render so that its peak lands at DB dBFS "
+                                          "(-60 .. 0; renders twice through a float scratch file)")
+                             ->type_name("DB");
+    render->add_flag("--json", ra.json,
+                     "Print a JSON record of each render on standard output: files, frames, rate, layout, "
+                     "peaks, clipped and non-finite samples, wall time, real-time factor");
+    AddEffectOptions(render, c.renderEffect);
+    AddOutputOptions(render, c.renderOut, "from the output's extension, wav for -o");
+    return render;
+}
 
-    std::string demoOut;
-    OutputArgs demoArgs;
+CLI::App* AddDemoCommand(CLI::App& app, CommandLine& c) {
     CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo (a tune circling the room) to 5.1");
-    demo->add_option("out", demoOut, "Output file (default: halvane-demo.wav, replaced on every run)")
+    demo->add_option("out", c.demoOut, "Output file (default: halvane-demo.wav, replaced on every run)")
         ->type_name("FILE");
-    AddOutputOptions(demo, demoArgs, "from the output's extension");
-    bool demoExact = false;
-    demo->add_flag("--exact", demoExact, kExactHelp);
+    AddOutputOptions(demo, c.demoOutput, "from the output's extension");
+    demo->add_flag("--exact", c.demoExact, kExactHelp);
+    return demo;
+}
 
-    std::string layoutsRoom = "3x3";
+CLI::App* AddLayoutsCommand(CLI::App& app, CommandLine& c) {
     CLI::App* layouts =
         app.add_subcommand("layouts", "List the speaker layouts with channel order and positions");
-    layouts->add_option("--room", layoutsRoom, "Room size WIDTHxDEPTH in metres")
+    layouts->add_option("--room", c.layoutsRoom, "Room size WIDTHxDEPTH in metres")
         ->capture_default_str()
         ->type_name("WxD");
+    layouts->add_flag("--json", c.layoutsJson,
+                      "Print the layouts as one JSON record: codes, names, channel masks, ffprobe's names, "
+                      "speakers and their positions");
+    return layouts;
+}
 
-    EffectArgs plotEffect;
-    int plotRate = 48000;
-    bool plotNoDelay = false;
-    std::string plotOut;
+CLI::App* AddPlotCommand(CLI::App& app, CommandLine& c) {
     CLI::App* plot = app.add_subcommand("plot", "Draw the room, speakers, source, gains and delays as SVG");
-    AddPlacementOptions(plot, plotEffect);
-    plot->add_option("--rate", plotRate, "Sample rate at which the delays are counted in samples")
+    AddPlacementOptions(plot, c.plotEffect);
+    plot->add_option("--rate", c.plotRate, "Sample rate at which the delays are counted in samples")
         ->capture_default_str()
         ->type_name("HZ");
-    plot->add_option("--lfe-cutoff", plotEffect.fx.lfeCutoff, "LFE cut-off shown in the picture")
+    plot->add_option("--lfe-cutoff", c.plotEffect.fx.lfeCutoff, "LFE cut-off shown in the picture")
         ->capture_default_str()
         ->type_name("HZ");
-    plot->add_flag("--no-propagation-delay", plotNoDelay, "Show the speakers without travel-time delays");
-    plot->add_option("-o,--output", plotOut, "SVG file to write (default: standard output)")
+    plot->add_flag("--no-propagation-delay", c.plotNoDelay, "Show the speakers without travel-time delays");
+    plot->add_option("-o,--output", c.plotOut, "SVG file to write (default: standard output)")
         ->type_name("FILE");
+    return plot;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"halvane " HALVANE_VERSION " - renders mono or stereo audio for a surround speaker system:\n"
+                 "places the sound in a room, derives the LFE channel and adds room reverb."};
+    app.set_version_flag("--version", "halvane " HALVANE_VERSION);
+    app.require_subcommand(1);
+    app.footer("Exit codes: 0 done, 1 a file could not be processed, 2 the command line is wrong.\n");
+    CommandLine c;
+    const CLI::App* render = AddRenderCommand(app, c);
+    const CLI::App* demo = AddDemoCommand(app, c);
+    const CLI::App* layouts = AddLayoutsCommand(app, c);
+    const CLI::App* plot = AddPlotCommand(app, c);
+
+    // The build writes the manual page from this table (not an option: it is no use to a person).
+    if (argc == 2 && std::string(argv[1]) == "--man-page") {
+        std::fputs(ManPage(app, HALVANE_VERSION).c_str(), stdout);
+        return kExitOk;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -605,13 +773,13 @@ int main(int argc, char** argv) {
         if (*render || *demo)
             InstallInterruptCleanup();
         if (*render)
-            return RunRender(ra, renderEffect, renderOut);
+            return RunRender(c.render, c.renderEffect, c.renderOut);
         if (*demo)
-            return RunDemo(demoOut, demoArgs, demoExact);
+            return RunDemo(c.demoOut, c.demoOutput, c.demoExact);
         if (*layouts)
-            return RunLayouts(layoutsRoom);
+            return RunLayouts(c.layoutsRoom, c.layoutsJson);
         if (*plot)
-            return RunPlot(plotEffect, plotRate, plotNoDelay, plotOut);
+            return RunPlot(c.plotEffect, c.plotRate, c.plotNoDelay, c.plotOut);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "halvane: %s\nRun with --help for more information.\n", e.message.c_str());
         return kExitUsage;

@@ -27,7 +27,7 @@ says() { if grep -qF -- "$1" err.txt; then ok; else bad "stderr lacks \"$1\": $(
 absent() { if [ ! -e "$1" ]; then ok; else bad "$1 should not exist"; fi; }
 no_temp_files() {
     local left
-    left="$(find . -name '.*.halvane-*' | head -3)"
+    left="$(find . -name '*.halvane-part-*' | head -3)"
     if [ -z "$left" ]; then ok; else bad "temporary files left: $left"; fi
 }
 probe() { ffprobe -v error -show_entries stream=channels,channel_layout -of csv=p=0 "$1" 2>/dev/null; }
@@ -156,11 +156,12 @@ blocks)
     cmp -s x64.wav p64.wav && bad "--exact changes nothing for a moving source" || ok
     expect 0 "exact still" -- "$H" render -q stereo.wav xs.wav --exact
     same xs.wav s64.wav
-    # Round trip: length, rate and channels survive; --tail adds its silence.
-    [ "$(info -s s64.wav)" = "$(info -s stereo.wav)" ] && ok || bad "length changed"
+    # Round trip: length (with --tail 0), rate and channels survive; --tail adds its silence.
+    expect 0 "no tail" -- "$H" render -q stereo.wav t0.wav --tail 0
+    [ "$(info -s t0.wav)" = "$(info -s stereo.wav)" ] && ok || bad "length changed"
     [ "$(info -r s64.wav)" = 48000 ] && [ "$(info -c s64.wav)" = 6 ] && ok || bad "rate or channels wrong"
     [ "$(info -s m64.wav)" = $(($(info -s stereo.wav) + 4800)) ] && ok || bad "tail length wrong"
-    expect 0 "mono at 44100" -- "$H" render -q mono.wav mono51.wav
+    expect 0 "mono at 44100" -- "$H" render -q mono.wav mono51.wav --tail 0
     [ "$(info -r mono51.wav)" = 44100 ] && [ "$(info -s mono51.wav)" = 22050 ] && ok || bad "mono render"
     peak="$(sox mono51.wav -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')"
     awk -v p="$peak" 'BEGIN { exit !(p > 0.01) }' && ok || bad "mono render is silent"
@@ -183,7 +184,10 @@ batch)
     mkdir sub
     cp mono.wav sub/a.wav
     expect 2 "two inputs for one output" -- "$H" render a.wav sub/a.wav -o out --force
-    expect 2 "missing output folder" -- "$H" render a.wav -o nowhere
+    expect 0 "missing output folder is created" -- "$H" render -q a.wav -o new/deeper
+    [ -s new/deeper/a.wav ] && ok || bad "-o did not create its folder"
+    : >plain
+    expect 2 "-o names a file" -- "$H" render a.wav -o plain
     no_temp_files
     ;;
 *)

@@ -26,7 +26,7 @@ says() { if grep -qiF -- "$1" err.txt; then ok; else bad "$2: stderr lacks \"$1\
 absent() { if [ ! -e "$1" ]; then ok; else bad "$2: $1 should not exist"; fi; }
 no_temp_files() {
     local left
-    left="$(find "${2:-.}" -name '.*.halvane-*' 2>/dev/null | head -3)"
+    left="$(find "${2:-.}" -name '*.halvane-part-*' 2>/dev/null | head -3)"
     if [ -z "$left" ]; then ok; else bad "$1: temporary files left: $left"; fi
 }
 exit_code() { if [ "$2" -eq "$3" ]; then ok; else bad "$1: exit $2, expected $3; stderr: $(head -c 300 err.txt)"; fi; }

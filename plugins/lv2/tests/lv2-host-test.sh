@@ -130,15 +130,33 @@ apply | ffmpeg)
         # shellcheck disable=SC2086
         host "$1" "$work/in$n.wav" "$work/host$n.wav" "$uri" $controls
         # shellcheck disable=SC2086
-        "$halvane" render -q -f "$work/in$n.wav" "$work/render$n.wav" --layout "$layout" $options
+        "$halvane" render -q -f "$work/in$n.wav" "$work/render$n.wav" --layout "$layout" --tail 0 $options
         "$wavtool" compare "$work/host$n.wav" "$work/render$n.wav" || fail "$uri differs from the render"
     done
     # NaN and infinities enter as silence: the host's output equals a render of the cleaned input.
     echo "== non-finite input"
     "$wavtool" noise "$work/bad.wav" 2 "$FRAMES" "$RATE" 99 "$work/clean.wav"
     host "$1" "$work/bad.wav" "$work/host-bad.wav" "$URI:5.1" source_x=1.5 source_y=1.5
-    "$halvane" render -q -f "$work/clean.wav" "$work/render-clean.wav" --layout 5.1 --source 1.5,1.5
+    "$halvane" render -q -f "$work/clean.wav" "$work/render-clean.wav" --layout 5.1 --source 1.5,1.5 --tail 0
     "$wavtool" compare "$work/host-bad.wav" "$work/render-clean.wav" || fail "non-finite input"
+    if [ "$1" = ffmpeg ]; then
+        # The command lines docs/lv2.md gives for ffmpeg, run as written: ffprobe must name each layout.
+        echo "== docs/lv2.md"
+        docs="$(cd "$(dirname "$0")/../../.." && pwd)/docs/lv2.md"
+        need sox ffprobe
+        sox -n -r "$RATE" -c 2 "$work/music.flac" synth 0.2 pinknoise gain -12
+        commands=$(awk '/^## ffmpeg/ {on = 1; next} /^## / {on = 0} on && /^```sh/ {code = 1; next}
+                        /^```/ {code = 0} on && code && !/^#/' "$docs")
+        [ -n "$commands" ] || fail "docs/lv2.md has no ffmpeg command lines"
+        (cd "$work" && bash -euo pipefail -c "$commands" </dev/null) || fail "the ffmpeg lines of docs/lv2.md"
+        while read -r file want; do
+            got=$(ffprobe -v error -show_entries stream=channel_layout -of csv=p=0 "$work/$file")
+            [ "$got" = "$want" ] || fail "docs/lv2.md: $file is $got, expected $want"
+        done <<'LIST'
+music-5.1.wav 5.1
+out.wav 7.1(wide)
+LIST
+    fi
     ;;
 
 *)

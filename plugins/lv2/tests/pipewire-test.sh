@@ -218,7 +218,7 @@ EOF
     local options
     options=$(render_options "$conf")
     # shellcheck disable=SC2086
-    "$halvane" render -q "$dir/input.wav" "$dir/render.wav" --layout "$layout" $options
+    "$halvane" render -q "$dir/input.wav" "$dir/render.wav" --layout "$layout" --tail 0 $options
 
     local attempt
     for attempt in 1 2 3; do
