@@ -17,6 +17,13 @@ std::string Fixed(double v, int decimals) {
     return text;
 }
 
+// A level in dB with its sign, as "+2.75" or "-0.10".
+std::string Signed(double db) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.2f", db);
+    return text;
+}
+
 std::string Name(const std::string& path) {
     return path == "-" ? "standard output" : path;
 }
@@ -56,10 +63,10 @@ std::vector<std::string> ReportLines(const RenderOutcome& r) {
         peaks += std::string(" ") + SpeakerOfBit(s.speakers[c])->name + " " + Fixed(ToDbfs(s.peaks[c]), 1);
     lines.push_back(peaks);
     if (s.normalized)
-        lines.push_back("  --normalize applied a gain of " + Fixed(s.gainDb, 2) + " dB");
+        lines.push_back("  --normalize applied a gain of " + Signed(s.gainDb) + " dB");
     if (r.job->format == SampleFormat::Float && MaxPeak(s) > 1.0f)
         lines.push_back("  the peak is above full scale: a 16- or 24-bit copy would clip; a gain of " +
-                        Fixed(-ToDbfs(MaxPeak(s)), 2) + " dB avoids it (--normalize -0.1)");
+                        Signed(-ToDbfs(MaxPeak(s))) + " dB avoids it (--normalize -0.1)");
     return lines;
 }
 
@@ -72,7 +79,7 @@ std::vector<std::string> Warnings(const RenderOutcome& r) {
                       " non-finite input samples replaced by silence");
     if (s.clipped > 0)
         out.push_back("warning: " + where + std::to_string(s.clipped) + " samples clipped (peak " +
-                      Fixed(ToDbfs(MaxPeak(s)), 2) + " dBFS); a gain of " + Fixed(-ToDbfs(MaxPeak(s)), 2) +
+                      Signed(ToDbfs(MaxPeak(s))) + " dBFS); a gain of " + Signed(-ToDbfs(MaxPeak(s))) +
                       " dB avoids it: render again with --normalize -0.1");
     return out;
 }
