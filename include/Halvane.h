@@ -248,8 +248,8 @@ public:
     //   moving source is heard with its Doppler shift; a jump longer than 5 ms of delay glides at a
     //   quarter sample per sample instead (a pitch bend of at most 25%);
     // - the LFE low-pass and the high-pass stage: their taps glide, the filter memories are kept;
-    // - the reverb's wet and dry levels, and its line lengths when the room size changes (at most
-    //   a quarter sample per sample as well).
+    // - the reverb's wet and dry levels, and its line lengths and corner cross-feed travel times
+    //   when the room size changes (at most a quarter sample per sample as well).
     // Nothing glides while nothing changes: a still source renders exactly the samples of the mode
     // off, from Initialize on. With the mode on, every setter but SetSpeakersConfig and Initialize
     // is free of allocation and system calls; those two still rebuild (the new nodes start at their

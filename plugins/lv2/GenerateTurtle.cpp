@@ -65,6 +65,8 @@ void WritePlugin(std::ostream& ttl, int index) {
                   " and a room reverb on every speaker.")
         << " ;\n"
         << "    lv2:minorVersion 0 ;\n    lv2:microVersion 0 ;\n"
+        // Control changes glide and allocate nothing, the room size and cut-offs included.
+        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
         << "    pg:mainInput " << in << " ;\n    pg:mainOutput " << out << " ;\n    lv2:port ";
 
     PortInfo ports[MAX_PORTS];

@@ -307,6 +307,26 @@ void Activate(LV2_Handle handle) {
     }
 }
 
+// A host that sets its controls after activate: nothing has been processed yet, so the graph must
+// end up as a fresh one built with the values it asks for, and the first cycle sound exactly like
+// a render with the same settings. In the smooth mode the changes are applied and then ended at
+// once (switching the mode off and on ends every glide at its target), which allocates nothing: a
+// graph that has processed nothing holds then what a fresh build holds. The exact mode builds the
+// graph again (settings changed on a running graph do not all act as on a fresh one there); without
+// memory the graph of activate stays.
+void ApplyToFreshGraph(Plugin& p) {
+    if (!On(p.applied[EXACT]) && !On(WantedControl(p, EXACT, p.applied[EXACT]))) {
+        ApplyChanges(p);
+        p.effect.SetSmoothing(false);
+        p.effect.SetSmoothing(true);
+        return;
+    }
+    try {
+        Build(p);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void Run(LV2_Handle handle, uint32_t sampleCount) {
     Plugin& p = *static_cast<Plugin*>(handle);
     const int inputs = p.variant.inputs;
@@ -317,17 +337,8 @@ void Run(LV2_Handle handle, uint32_t sampleCount) {
     for (int c = 0; c < outputs; ++c)
         if (!p.out[c])
             return;
-    // A host that sets its controls after activate: nothing has been processed yet, so the graph is
-    // built again from the values it asks for. Settings changed on a running graph do not all act as
-    // on a fresh one (the reverb's corner cross-feed keeps its travel times), and this way the first
-    // cycle sounds exactly like a render with the same settings. Without memory the graph of
-    // activate stays.
-    if (p.fresh && ControlsChanged(p)) {
-        try {
-            Build(p);
-        } catch (const std::bad_alloc&) {
-        }
-    }
+    if (p.fresh && ControlsChanged(p))
+        ApplyToFreshGraph(p);
     p.fresh = false;
     ApplyChanges(p);
 

@@ -108,6 +108,25 @@ struct LagrangeWeights {
     }
 };
 
+// A ring's sample `delay` samples before the one at place `newest` (a delay of 0 is that sample),
+// read between samples: by straight-line interpolation below one sample, as the sample after
+// `newest` has not arrived, by the cubic through the two samples on either side above. The delay
+// must leave the interpolator's oldest sample inside the ring (delay + 2 < size).
+inline float ReadRing(const float* ring, int32_t size, int32_t newest, double delay) {
+    const auto at = [&](int32_t k) {
+        const int32_t p = newest - k;
+        return ring[p < 0 ? p + size : p];
+    };
+    const int32_t i = static_cast<int32_t>(delay);
+    const double f = delay - i;
+    if (f == 0.0)
+        return at(i);
+    if (i == 0)
+        return static_cast<float>(at(0) + (static_cast<double>(at(1)) - at(0)) * f);
+    const LagrangeWeights w(f);
+    return static_cast<float>(w.w[0] * at(i - 1) + w.w[1] * at(i) + w.w[2] * at(i + 1) + w.w[3] * at(i + 2));
+}
+
 // Most a delay glide moves its read position per sample: a quarter sample, so that a large jump of
 // the delay becomes a glide longer than GLIDE_SECONDS (a pitch bend of at most 25%) instead of a
 // read position that runs backwards.

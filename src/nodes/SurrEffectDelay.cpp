@@ -78,18 +78,14 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     return 1;
 }
 
-// Output sample j is read at the glide's delay for that sample: the sample itself at a delay of 0,
-// by straight-line interpolation below one sample (the sample after it has not arrived), by the
-// cubic through the two samples on either side above. Returns the samples read while the glide
-// lasted; the rest of the block is read whole, at the target's delay, as the jumping delay reads it.
+// Output sample j is read at the glide's delay for that sample (see ReadRing), straight from the
+// history where the four samples do not wrap around its end. Returns the samples read while the
+// glide lasted; the rest of the block is read whole, at the target's delay, as the jumping delay
+// reads it.
 int32_t CSurrEffectDelayEx::ReadGliding(float* samples, int32_t n) {
     const int32_t first = (m_nOldest - n + HISTORY) % HISTORY; // ring place of block sample 0
     const double limit = std::min(MAX_GLIDE_DELAY, HISTORY - n - 3);
     const float* h = m_History;
-    const auto at = [h](int32_t newest, int32_t k) {
-        const int32_t p = newest - k;
-        return h[p < 0 ? p + HISTORY : p];
-    };
     const int32_t run = std::min(n, m_DelayGlide.Remaining());
     for (int32_t j = 0; j < run; ++j) {
         int32_t newest = first + j;
@@ -99,18 +95,12 @@ int32_t CSurrEffectDelayEx::ReadGliding(float* samples, int32_t n) {
         const int32_t i = static_cast<int32_t>(delay);
         const double f = delay - i;
         const int32_t p = newest - i + 1; // ring place of the sample one newer than the delay
-        if (f == 0.0) {
-            samples[j] = at(newest, i);
-        } else if (i == 0) {
-            samples[j] = static_cast<float>(h[newest] + (static_cast<double>(at(newest, 1)) - h[newest]) * f);
-        } else if (p >= 3) {
+        if (i >= 1 && f != 0.0 && p >= 3) {
             const halvane::LagrangeWeights w(f);
             samples[j] =
                 static_cast<float>(w.w[0] * h[p] + w.w[1] * h[p - 1] + w.w[2] * h[p - 2] + w.w[3] * h[p - 3]);
         } else {
-            const halvane::LagrangeWeights w(f);
-            samples[j] = static_cast<float>(w.w[0] * at(newest, i - 1) + w.w[1] * at(newest, i) +
-                                            w.w[2] * at(newest, i + 1) + w.w[3] * at(newest, i + 2));
+            samples[j] = halvane::ReadRing(h, HISTORY, newest, delay);
         }
     }
     m_DelayGlide.Advance(run);

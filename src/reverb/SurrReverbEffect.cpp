@@ -9,6 +9,10 @@
 #include "nodes/SurrEffectDelay.h"
 #include "reverb/SurrReverbFdnEffect.h"
 
+using halvane::DelayGlideSamples;
+using halvane::Glide;
+using halvane::ReadRing;
+
 namespace {
 
 // The graph's limits: longer blocks go through the cores and the cross-feed in pieces.
@@ -50,6 +54,25 @@ void AddScaled(const float* src, float gain, float* dest, int32_t n) {
     }
 }
 
+// While a path's delay glides (smooth mode), its samples are read between samples from the
+// corner's history, scaled and added as AddScaled does. Returns the samples done.
+int32_t GlideCrossPath(Glide<double>& path, const float* ring, int32_t oldest, float gain, float* dest,
+                       int32_t n) {
+    if (!path.Gliding())
+        return 0;
+    const int32_t first = oldest - n < 0 ? oldest - n + HISTORY : oldest - n; // block sample 0
+    const double limit = std::min(CSurrEffectDelayEx::MAX_GLIDE_DELAY, HISTORY - n - 3);
+    const int32_t run = std::min(n, path.Remaining());
+    for (int32_t j = 0; j < run; ++j) {
+        const int32_t newest = first + j >= HISTORY ? first + j - HISTORY : first + j;
+        const float scaled =
+            ReadRing(ring, HISTORY, newest, std::clamp(path.Ahead(j + 1), 0.0, limit)) * gain;
+        dest[j] = dest[j] + scaled;
+    }
+    path.Advance(run);
+    return run;
+}
+
 } // namespace
 
 CSurrReverbEffect::CSurrReverbEffect() = default;
@@ -69,6 +92,10 @@ void CSurrReverbEffect::CreateCores(tWAVEFORMATEX* monoFormat) {
 
 void CSurrReverbEffect::SetGlide(int32_t samples) {
     m_nGlide = samples;
+    if (samples == 0)
+        for (auto& group : m_CrossGlide)
+            for (Glide<double>& path : group)
+                path.Reset(path.Target());
     SyncCores(); // the cores' own lines are the ones that grow or end their glides
     for (CSurrReverbFdnEffect* core : m_pFdn)
         if (core)
@@ -108,7 +135,7 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     mono.nChannels = 1;
     CreateCores(&mono);
 
-    SetCrossDelays();
+    SetCrossDelays(false);
     m_CornerHistory.assign(4 * static_cast<size_t>(HISTORY), 0.0f);
     for (int32_t& oldest : m_nCornerOldest)
         oldest = 0;
@@ -120,15 +147,23 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
 }
 
 // The travel times convert to samples exactly as a delay node's do; only the lengths are needed,
-// the cross-feed keeps its own histories.
-void CSurrReverbEffect::SetCrossDelays() {
+// the cross-feed keeps its own histories. With `glide`, each path's delay glides to its new length.
+void CSurrReverbEffect::SetCrossDelays(bool glide) {
     const float width = m_fRoomWidth;
     const float depth = m_fRoomDepth;
     const float distance[3] = {width, depth, std::sqrt(width * width + depth * depth)};
-    for (int g = 0; g < 4; ++g)
-        for (int i = 0; i < 3; ++i)
+    for (int g = 0; g < 4; ++g) {
+        for (int i = 0; i < 3; ++i) {
             m_nCrossDelay[g][i] = CSurrEffectDelayEx::DelaySamples(
                 halvane::TravelTimeMs(distance[CROSS_GROUPS[g].path[i]]), m_nSamplesPerSec);
+            const double target = std::clamp(m_nCrossDelay[g][i], 0, CSurrEffectDelayEx::MAX_GLIDE_DELAY);
+            Glide<double>& path = m_CrossGlide[g][i];
+            if (glide)
+                path.SetTarget(target, DelayGlideSamples(target - path.Current(), m_nGlide));
+            else
+                path.Reset(target);
+        }
+    }
 }
 
 void CSurrReverbEffect::Free() {
@@ -174,8 +209,11 @@ void CSurrReverbEffect::UpdateParams() {
 
 void CSurrReverbEffect::UpdateRoomSize(float width, float depth) {
     CSurrBaseEffect::SetRoomSize(width, depth);
-    // The cores take the mean of width and depth. The cross-feed keeps the travel times set by
-    // Initialize: retargeting a running delay would jump its read position mid-tail.
+    // The cores take the mean of width and depth. In the jumping mode the cross-feed keeps the
+    // travel times set by Initialize: retargeting a running delay would jump its read position
+    // mid-tail. In the smooth mode they glide to the new room's.
+    if (m_nGlide > 0 && m_bInitialized)
+        SetCrossDelays(true);
     m_fRoomSize = static_cast<float>((static_cast<double>(width) + depth) * 0.5);
     UpdateParams();
 }
@@ -268,13 +306,16 @@ void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset
     for (int i = 0; i < 3; ++i) {
         const int q = cross.source[i];
         const float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
+        const int32_t glided =
+            GlideCrossPath(m_CrossGlide[group][i], ring, m_nCornerOldest[q], CROSS_GAIN[i], dest, n);
+        const int32_t rest = n - glided;
         const int32_t d = std::clamp(m_nCrossDelay[group][i], 0, HISTORY - n);
         // n + d <= HISTORY, so the start lies less than one turn back.
-        int32_t readAt = m_nCornerOldest[q] - n - d;
+        int32_t readAt = m_nCornerOldest[q] - rest - d;
         if (readAt < 0)
             readAt += HISTORY;
-        const int32_t first = std::min(n, HISTORY - readAt);
-        AddScaled(ring + readAt, CROSS_GAIN[i], dest, first);
-        AddScaled(ring, CROSS_GAIN[i], dest + first, n - first);
+        const int32_t first = std::min(rest, HISTORY - readAt);
+        AddScaled(ring + readAt, CROSS_GAIN[i], dest + glided, first);
+        AddScaled(ring, CROSS_GAIN[i], dest + glided + first, rest - first);
     }
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "dsp/Glide.h"
 #include "reverb/SurrReverbLockstep.h"
 
 class CSurrReverbFdnEffect;
@@ -46,7 +47,7 @@ public:
     float m_fRoomSize = 50.0f;
     CSurrReverbFdnEffect* m_pFdn[10] = {};
     // Cross-feed travel time of each group's three paths, in whole samples, as a delay node converts
-    // it; set by Initialize from the room of that moment.
+    // it; set by Initialize from the room of that moment, and in the smooth mode by every room size.
     int32_t m_nCrossDelay[4][3] = {};
 
 private:
@@ -55,7 +56,7 @@ private:
     bool CoresGliding() const;
     void DeleteCores();
     void ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_t n);
-    void SetCrossDelays();
+    void SetCrossDelays(bool glide);
     void CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n);
 
     // The cross-feed reads each corner's delayed core output from one history per corner (the
@@ -68,6 +69,7 @@ private:
     // share their levels and always process the same blocks).
     CSurrReverbLockstep m_Lockstep;
     int32_t m_nGlide = 0;
+    halvane::Glide<double> m_CrossGlide[4][3]; // smooth mode: each path's delay, gliding
 };
 
 #endif
