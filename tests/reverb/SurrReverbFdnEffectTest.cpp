@@ -321,3 +321,57 @@ TEST(SurrReverbFdnEffect, TwoChannelLeftOnlyMatchesOneChannel) {
         rightHearsLeft |= v != 0.0f;
     EXPECT_TRUE(rightHearsLeft);
 }
+
+// Smooth mode: gliding levels never touch the network, so once the glide is over the core gives
+// exactly the samples of a jumping core that took the same change; a new room size glides the line
+// lengths to those a core built for that room has, and the core then leaves its gliding state.
+TEST(SurrReverbFdnEffect, GlidesEndInTheJumpingCoresState) {
+    const int glide = 960;
+    for (int channels : {1, 2}) {
+        SCOPED_TRACE(channels);
+        const Params p{0.3f, 1.8f, 0.86f, 0.42f, 5.0f};
+        CSurrReverbFdnEffect jumping, smooth;
+        smooth.SetGlide(glide);
+        Configure(jumping, channels, 48000, p);
+        Configure(smooth, channels, 48000, p);
+        const std::vector<float> left = Noise(12000, 3u), right = Noise(12000, 4u);
+        std::vector<float> a[2] = {left, right}, b[2] = {left, right};
+        const auto run = [&](CSurrReverbFdnEffect& core, std::vector<float>* x, size_t from, size_t to) {
+            for (size_t at = from; at < to; at += 700) {
+                const uint32_t n = static_cast<uint32_t>(std::min<size_t>(700, to - at));
+                core.Process(_SOUNDDATA_{n, x[0].data() + at, channels == 2 ? x[1].data() + at : nullptr});
+            }
+        };
+        run(jumping, a, 0, 5000);
+        run(smooth, b, 0, 5000);
+        for (CSurrReverbFdnEffect* core : {&jumping, &smooth}) {
+            core->SetWet(1.0f);
+            core->SetDry(0.1f);
+        }
+        EXPECT_TRUE(smooth.Gliding());
+        run(jumping, a, 5000, 12000);
+        run(smooth, b, 5000, 12000);
+        EXPECT_FALSE(smooth.Gliding());
+        for (int c = 0; c < channels; ++c) {
+            EXPECT_FALSE(std::equal(a[c].begin() + 5000, a[c].begin() + 5000 + glide, b[c].begin() + 5000));
+            EXPECT_TRUE(SameBits({a[c].begin() + 5000 + glide, a[c].end()},
+                                 {b[c].begin() + 5000 + glide, b[c].end()}));
+        }
+
+        CSurrReverbFdnEffect built;
+        Configure(built, channels, 48000, Params{p.dry, p.wet, p.gain, p.decay, 5.5f});
+        smooth.SetRoomSize(5.5f);
+        std::vector<float> x[2] = {Noise(4000, 5u), Noise(4000, 6u)};
+        run(smooth, x, 0, 4000);
+        EXPECT_FALSE(smooth.Gliding());
+        for (int k = 0; k < CSurrReverbFdnEffect::LINES; ++k) {
+            EXPECT_EQ(smooth.m_LeftBank.m_nLineLength[k], built.m_LeftBank.m_nLineLength[k]);
+            EXPECT_GT(smooth.LineCapacity(), built.m_LeftBank.m_nLineLength[k]);
+        }
+        double energy = 0.0;
+        for (float v : x[0])
+            energy += static_cast<double>(v) * v;
+        EXPECT_TRUE(std::isfinite(energy));
+        EXPECT_GT(energy, 1.0);
+    }
+}
