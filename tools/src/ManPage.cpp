@@ -65,6 +65,18 @@ link stays. An existing file is replaced only with
 an input is never overwritten, and nothing that is not a regular file is ever replaced.
 )";
 
+constexpr const char* kLevels = R"(.SH REPORT
+After each render halvane writes to standard error what it wrote, how long it is and how much of
+it is tail, and the peak of each speaker in dBFS (not with
+.BR \-q ).
+Two warnings show even with
+.BR \-q :
+NaN or infinite input samples, which enter the library as silence, with their count; and, for
+16\- and 24\-bit outputs, the number of samples clipped with the gain that avoids them
+.RB ( \-\-normalize " \-0.1"
+does that in one step).
+)";
+
 constexpr const char* kExamples = R"(.SH EXAMPLES
 .nf
 halvane demo
@@ -93,6 +105,7 @@ std::string ManPage(const CLI::App& app, const std::string& version) {
         out += Options(*sub);
     }
     out += kNotes;
+    out += kLevels;
     out += ".SH EXIT STATUS\n" + Roff(app.get_footer());
     out += kExamples;
     return out;

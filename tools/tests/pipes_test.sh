@@ -141,6 +141,11 @@ docs)
         done
     done
     grep -qF ".SH EXIT STATUS" "$page" && ok || bad "page lacks the exit codes"
+    build="$(dirname "$(dirname "$H")")"
+    if [ -f "$build/cmake_install.cmake" ]; then
+        cmake --install "$build" --prefix "$T/prefix" >/dev/null 2>&1
+        cmp -s "$page" "$T/prefix/share/man/man1/halvane.1" && ok || bad "cmake --install does not install halvane.1"
+    fi
     if command -v man >/dev/null; then
         check 'man -l "$page" 2>&1 | grep -q "STANDARD STREAMS"' "man cannot show the page"
     fi
@@ -203,6 +208,9 @@ print(len(x), "%.4f" % db(x), "%.2f" % db(x[-4800:]), int(np.sum(~np.isfinite(x)
     read -r frames peak last _ <<<"$(stats tail-auto.wav)"
     check '[ "$frames" -gt 48000 ] && [ "$frames" -le $((48000 + 30 * 48000)) ]' "auto tail: $frames frames"
     check 'awk -v l="$last" "BEGIN { exit !(l < -90) }"' "auto tail ends at $last dBFS"
+    "$H" demo -q demo.wav 2>/dev/null
+    read -r _ _ last _ <<<"$(stats demo.wav)"
+    check 'awk -v l="$last" "BEGIN { exit !(l < -90) }"' "the demo ends at $last dBFS"
     "$H" render -q burst.wav tail-0.wav --tail 0 2>/dev/null
     read -r frames _ last _ <<<"$(stats tail-0.wav)"
     check '[ "$frames" = 48000 ]' "--tail 0 gives $frames frames"
