@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ using bench::Format;
 using bench::Noise;
 
 using bench::RATE;
-constexpr int LAYOUTS[] = {3, 51, 63, 255, 271, 1595, 1599};
 
 // Host-side buffers: a second of noise per input channel, processed block by block and wrapped
 // around, and one output buffer per speaker of the block's size.
@@ -74,11 +74,11 @@ void BM_Graph(benchmark::State& state) {
 
 void GraphArgs(benchmark::internal::Benchmark* b) {
     b->ArgNames({"layout", "in", "reverb", "block"});
-    for (int code : LAYOUTS)
+    for (const HalvaneLayoutInfo& layout : HALVANE_LAYOUTS)
         for (int inputs : {1, 2})
             for (int reverb : {0, 1})
-                for (int block : {64, 256, 1024, 4096})
-                    b->Args({code, inputs, reverb, block});
+                for (int block : {64, 256, 1024, HALVANE_MAX_BLOCK})
+                    b->Args({layout.code, inputs, reverb, block});
 }
 BENCHMARK(BM_Graph)->Apply(GraphArgs)->MinTime(0.2);
 

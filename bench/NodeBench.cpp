@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 #include "dsp/nsp.h"
 #include "nodes/SurrEffectDecompMono.h"
 #include "nodes/SurrEffectDecompStereo.h"
@@ -31,7 +32,7 @@ constexpr int LAYOUT = 1599; // eight speakers
 constexpr int SPEAKERS = 8;
 
 void BlockSizes(benchmark::internal::Benchmark* b) {
-    b->ArgName("block")->Arg(64)->Arg(4096)->MinTime(0.1);
+    b->ArgName("block")->Arg(64)->Arg(HALVANE_MAX_BLOCK)->MinTime(0.1);
 }
 
 // ---- kernels ----
@@ -260,9 +261,9 @@ void BM_NodeReverb(benchmark::State& state) {
 BENCHMARK(BM_NodeReverb)
     ->ArgNames({"block", "cross"})
     ->Args({64, 0})
-    ->Args({4096, 0})
+    ->Args({HALVANE_MAX_BLOCK, 0})
     ->Args({64, 1})
-    ->Args({4096, 1})
+    ->Args({HALVANE_MAX_BLOCK, 1})
     ->MinTime(0.2);
 
 // The reverb node's lockstep loop built for each instruction set (1: SSE2, 2: AVX2, 3: AVX-512),
@@ -281,7 +282,7 @@ void BM_NodeReverbIsa(benchmark::State& state) {
     node.SetSpeakersConfig(code);
     tWAVEFORMATEX f = Format(1);
     node.Initialize(&f);
-    const int n = 4096;
+    const int n = HALVANE_MAX_BLOCK;
     const std::vector<float> input = Noise(n, 11);
     _SOUNDDATAEX_ block;
     block.Allocate(node.m_nSpeakers, n);

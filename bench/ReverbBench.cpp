@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "HalvaneLayouts.h"
 #include "reverb/SurrReverbFdnEffect.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 using bench::Format;
 using bench::Noise;
 
-constexpr int BLOCK = 4096;
+constexpr int BLOCK = HALVANE_MAX_BLOCK;
 
 // One core at the node's default levels; the argument is the core's channel count.
 void BM_ReverbCore(benchmark::State& state) {

@@ -9,6 +9,7 @@
 //   process (default)  blocks go through Process in records whose buffers the library allocates
 //   planar             blocks go through ProcessPlanar in buffers the host owns
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,9 +22,10 @@ namespace {
 constexpr int SAMPLE_RATE = 44100;
 constexpr int INPUT_CHANNELS = 2;
 constexpr int LAYOUT_5_1 = 63; // FL, FR, FC, LFE, BL, BR
-constexpr int SPEAKERS = 6;
+constexpr int SPEAKERS = HalvaneFindLayout(LAYOUT_5_1)->channels;
 constexpr int TOTAL = 2 * SAMPLE_RATE;
-constexpr int PROCESS_BLOCK = 5000; // longer than the library's 4096-sample block: it splits them
+constexpr int PROCESS_BLOCK = 5000; // longer than the library's block: it splits them
+static_assert(PROCESS_BLOCK > HALVANE_MAX_BLOCK, "the process mode hands over blocks the library splits");
 constexpr int PLANAR_BLOCK = 1000;
 
 // The input: a 441 Hz triangle wave fading out on the left, noise fading in on the right. Only

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace {
 
@@ -177,8 +178,9 @@ int main() {
     long nextReport = 60L * RATE;
     long rssAfterFirstMinute = -1, maxRssLater = 0, rss = 0, peak = 0;
     while (done < total) {
-        // Mostly host-sized blocks, sometimes longer than the graph's block of 4096.
-        int n = rng() % 8 == 0 ? static_cast<int>(1 + rng() % MAX_BLOCK) : static_cast<int>(1 + rng() % 4096);
+        // Mostly host-sized blocks, sometimes longer than the graph's block.
+        int n = rng() % 8 == 0 ? static_cast<int>(1 + rng() % MAX_BLOCK)
+                               : static_cast<int>(1 + rng() % HALVANE_MAX_BLOCK);
         n = static_cast<int>(std::min<long>(n, total - done));
         FillInput(input, n, rng, phase);
         // The first minute resizes the room at every block, so that the reverb lines have taken

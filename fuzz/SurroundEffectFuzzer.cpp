@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace {
 
@@ -145,15 +146,6 @@ private:
     size_t m_pos = 0;
 };
 
-// The facade with its derived-class stage opened up, as a host that derives from it sees it.
-class FuzzEffect : public CSurroundEffect {
-public:
-    FuzzEffect() = default;
-    FuzzEffect(const FuzzEffect&) = default;
-    FuzzEffect& operator=(const FuzzEffect&) = default;
-    using CSurroundEffect::PostProcessing;
-};
-
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "halvane fuzz: %s\n", what);
     std::abort();
@@ -190,7 +182,7 @@ int TakeSamples(Reader& in, long& budget) {
 }
 
 // Builds a host record, hands it to Process (or GetBuffer) and checks what comes back.
-void RunProcess(FuzzEffect& effect, Reader& in, long& budget, bool viaGetBuffer, bool postProcess) {
+void RunProcess(CSurroundEffect& effect, Reader& in, long& budget, bool viaGetBuffer, bool postProcess) {
     const int channels = in.Range(0, 3);
     const int samples = TakeSamples(in, budget);
 
@@ -228,15 +220,16 @@ void RunProcess(FuzzEffect& effect, Reader& in, long& budget, bool viaGetBuffer,
     }
     CheckBuffers(record);
     if (postProcess && result == 1) {
-        effect.PostProcessing(&record);
-        if (record.nSamples != samples)
-            Fail("PostProcessing changed nSamples");
+        // The final stage moves the record's buffers in place, each kept exactly once.
+        if (!effect.PostProcessPlanar(record.Channels.data(), static_cast<int>(record.Channels.size()),
+                                      samples))
+            Fail("PostProcessPlanar refused a processed record");
         CheckBuffers(record);
     }
     record.Release(); // every buffer once: ASan reports a double free or a leak
 }
 
-void RunProcessPlanar(FuzzEffect& effect, Reader& in, long& budget) {
+void RunProcessPlanar(CSurroundEffect& effect, Reader& in, long& budget) {
     const int inputs = in.Range(0, 3);
     const int outputs = in.Range(0, 12);
     const int samples = TakeSamples(in, budget);
@@ -273,14 +266,14 @@ void Initialize(CSurroundEffect& effect, Reader& in) {
     tWAVEFORMATEX format{};
     const uint8_t how = in.Byte();
     format.nChannels = static_cast<uint16_t>(how < 240 ? how % 9 : in.Word());
-    format.nSamplesPerSec = static_cast<uint32_t>(in.Range(1, 768000));
+    format.nSamplesPerSec = static_cast<uint32_t>(in.Range(1, static_cast<int>(HALVANE_MAX_SAMPLE_RATE)));
     const uint8_t rate = in.Byte();
     if (rate < 64) {
-        static const uint32_t common[] = {1, 2, 8000, 22050, 44100, 48000, 96000, 768000};
+        static const uint32_t common[] = {1, 2, 8000, 22050, 44100, 48000, 96000, HALVANE_MAX_SAMPLE_RATE};
         format.nSamplesPerSec = common[rate % 8];
     } else if (rate < 68) {
         // Rates no stream has, which Initialize must refuse rather than build from.
-        static const uint32_t absurd[] = {0, 0x80000000u, 0xffffffffu, 768001};
+        static const uint32_t absurd[] = {0, 0x80000000u, 0xffffffffu, HALVANE_MAX_SAMPLE_RATE + 1};
         format.nSamplesPerSec = absurd[rate % 4];
     }
     format.wFormatTag = 3;
@@ -306,12 +299,13 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in(data, size);
-    std::unique_ptr<FuzzEffect> effects[2] = {std::make_unique<FuzzEffect>(), std::make_unique<FuzzEffect>()};
+    std::unique_ptr<CSurroundEffect> effects[2] = {std::make_unique<CSurroundEffect>(),
+                                                   std::make_unique<CSurroundEffect>()};
     long budget = SAMPLE_BUDGET;
 
     for (int call = 0; call < MAX_CALLS && !in.Empty(); ++call) {
         const uint8_t op = in.Byte();
-        FuzzEffect& e = *effects[op >> 7];
+        CSurroundEffect& e = *effects[op >> 7];
         if (g_trace)
             std::fprintf(stderr, "call %d: object %d op %d\n", call, op >> 7, (op & 127) % 40);
         switch ((op & 127) % 40) {
@@ -409,7 +403,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case 31: { // copy construction into either slot
             const int to = in.Bool();
-            effects[to] = std::make_unique<FuzzEffect>(e);
+            effects[to] = std::make_unique<CSurroundEffect>(e);
             break;
         }
         case 32: { // assignment, self-assignment included
@@ -457,7 +451,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         case 36: // a fresh object in either slot
-            effects[in.Bool()] = std::make_unique<FuzzEffect>();
+            effects[in.Bool()] = std::make_unique<CSurroundEffect>();
             break;
         default: // parameters in their sane ranges, so that whole layouts get exercised
             e.SetSpeakersConfig(LAYOUT_CODES[in.Range(0, 6)], true);

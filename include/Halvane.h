@@ -261,6 +261,28 @@ public:
     void SetSmoothing(bool on);
     bool GetSmoothing() const; // the value last set
 
+    // The geometry the graph applies for the current layout, room and source: one value per
+    // speaker channel, in the layout's channel order (before the final stage's reordering). Each
+    // writes min(count, speakers) values and returns the layout's speaker count (0 for a layout
+    // the library does not support). Without a graph the values come from the stored settings.
+    // Gains: the positioning gain of each speaker, 0 .. 1; the LFE, which is not positioned, has 1.
+    int GetSpeakerGains(float* gains, int count);
+    // Delays: the travel time of each speaker in whole samples at the rate given to Initialize
+    // (44100 Hz before the first); 0 for the LFE and while SetMoveOff is off.
+    int GetSpeakerDelays(int32_t* delays, int count);
+
+    // The final stage on planar buffers, with the samples of PostProcessing: when `clamp` is set,
+    // every sample is limited to [-1, 1] (a NaN becomes -1); while SetInverse is on, the channels
+    // of the right-hand speakers (FR, BR, SR) are negated; then the nChannels pointers are put in
+    // the order of the speaker-to-channel table (SetSpeakerToChannel), as PostProcessing orders a
+    // record. Only the pointers move, never the samples. Neither allocates nor makes system calls.
+    // Returns 1, or 0 when refused (nChannels outside 0..10, nSamples negative).
+    int PostProcessPlanar(float** ppChannels, int nChannels, int nSamples, bool clamp = true);
+    // Speaker bit of each channel PostProcessPlanar hands back for the graph's outputs, in that
+    // order: ascending speaker bits of the speakers whose channel the graph produces. Writes
+    // min(count, n) bits and returns n (0 without a graph).
+    int GetPostProcessedSpeakers(int* speakers, int count);
+
 protected:
     void SetSpeakersConfig(int code) override; // the facade's own layout fields only, no lock
     void Free() override;                      // destroys the graph; keeps every parameter
@@ -300,6 +322,9 @@ protected:
 
 private:
     void CopyParameters(const CSurroundEffect& other);
+    // PostProcessing's per-channel samples (clamp, inversion) and its channel order.
+    void FinalStageSamples(float* const* channels, int nChannels, int nSamples, bool clamp) const;
+    void FinalStageOrder(float* const* channels, int nChannels, float** ordered) const;
     // Initialize's builders, one per stage of the graph, called in this order.
     void BuildSourceStages(tWAVEFORMATEX* format, int inputs);
     void BuildDelayStages(tWAVEFORMATEX* format);

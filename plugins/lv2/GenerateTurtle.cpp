@@ -42,32 +42,90 @@ std::string Quoted(const std::string& text) {
     return out + "\"";
 }
 
-void WritePlugin(std::ostream& ttl, int index) {
-    const Variant variant = VariantOf(index);
+// The input and output port groups and the plugin's own description, up to its port list.
+void WriteHeader(std::ostream& ttl, const Variant& variant, const std::string& uri, const std::string& in,
+                 const std::string& out) {
     const LayoutInfo& layout = *variant.layout;
-    const std::string uri = UriOf(variant);
-    const std::string in = "<" + uri + "#in>";
-    const std::string out = "<" + uri + "#out>";
     const bool mono = variant.inputs == 1;
-
+    const std::string title = TitleOf(layout);
     ttl << in << "\n    a " << (mono ? "pg:MonoGroup" : "pg:StereoGroup") << " , pg:InputGroup ;\n"
         << "    lv2:symbol \"in\" ;\n    rdfs:label \"Input\" .\n\n";
     ttl << out << "\n    a pg:" << layout.group << " , pg:OutputGroup ;\n"
         << "    lv2:symbol \"out\" ;\n    rdfs:label \"Speakers\" ;\n    pg:source " << in << " .\n\n";
 
     ttl << "<" << uri << ">\n    a lv2:Plugin , lv2:SpatialPlugin ;\n"
-        << "    doap:name " << Quoted(std::string("Halvane ") + layout.name + (mono ? " (mono in)" : ""))
-        << " ;\n"
+        << "    doap:name " << Quoted("Halvane " + title + (mono ? " (mono in)" : "")) << " ;\n"
         << "    rdfs:comment "
         << Quoted(std::string("Places a ") + (mono ? "mono" : "stereo") + " source in a room and feeds a " +
-                  layout.name + " speaker layout: position gains, travel-time delays" +
-                  ((layout.code & HALVANE_LFE) ? ", an LFE channel" : "") +
+                  title + " speaker layout: position gains, travel-time delays" +
+                  (HalvaneLfeChannel(layout) >= 0 ? ", an LFE channel" : "") +
                   " and a room reverb on every speaker.")
         << " ;\n"
         << "    lv2:minorVersion 0 ;\n    lv2:microVersion 0 ;\n"
         // Control changes glide and allocate nothing, the room size and cut-offs included.
         << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
         << "    pg:mainInput " << in << " ;\n    pg:mainOutput " << out << " ;\n    lv2:port ";
+}
+
+void WriteAudioIn(std::ostream& ttl, int index, int which, bool mono, const std::string& in) {
+    const char* symbol = mono ? "in" : (which == 0 ? "in_l" : "in_r");
+    const char* name = mono ? "In" : (which == 0 ? "Left in" : "Right in");
+    const char* designation = mono ? "center" : (which == 0 ? "left" : "right");
+    ttl << "        a lv2:InputPort , lv2:AudioPort ;\n        lv2:index " << index
+        << " ;\n        lv2:symbol \"" << symbol << "\" ;\n        lv2:name \"" << name
+        << "\" ;\n        pg:group " << in << " ;\n        lv2:designation pg:" << designation << "\n";
+}
+
+void WriteAudioOut(std::ostream& ttl, int index, int bit, const std::string& out) {
+    const SpeakerInfo speaker = SpeakerOfBit(bit);
+    ttl << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << index
+        << " ;\n        lv2:symbol \"out_" << speaker.symbol << "\" ;\n        lv2:name \"" << speaker.name
+        << "\" ;\n        pg:group " << out << " ;\n        lv2:designation pg:" << speaker.designation
+        << "\n";
+}
+
+void WriteControl(std::ostream& ttl, int index, const ControlInfo& c) {
+    ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << index
+        << " ;\n        lv2:symbol \"" << c.symbol << "\" ;\n        lv2:name \"" << c.name
+        << "\" ;\n        rdfs:comment " << Quoted(c.comment) << " ;\n";
+    if (c.kind == Kind::Float) {
+        ttl << "        lv2:default " << Decimal(c.def) << " ;\n        lv2:minimum " << Decimal(c.min)
+            << " ;\n        lv2:maximum " << Decimal(c.max);
+    } else {
+        ttl << "        lv2:default " << static_cast<int>(c.def) << " ;\n        lv2:minimum "
+            << static_cast<int>(c.min) << " ;\n        lv2:maximum " << static_cast<int>(c.max);
+        ttl << " ;\n        lv2:portProperty "
+            << (c.kind == Kind::Toggle ? "lv2:toggled" : "lv2:integer , pprop:logarithmic");
+    }
+    if (c.hidden)
+        ttl << " ;\n        lv2:portProperty pprop:notOnGUI";
+    if (c.unit)
+        ttl << " ;\n        units:unit units:" << c.unit;
+    for (const ScalePoint& point : c.points) {
+        if (!point.label)
+            break;
+        ttl << " ;\n        lv2:scalePoint [ rdfs:label \"" << point.label << "\" ; rdf:value "
+            << static_cast<int>(point.value) << " ]";
+    }
+    ttl << "\n";
+}
+
+void WriteSpeakerVolume(std::ostream& ttl, int index, int bit) {
+    const SpeakerInfo speaker = SpeakerOfBit(bit);
+    ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << index
+        << " ;\n        lv2:symbol \"volume_" << speaker.symbol << "\" ;\n        lv2:name \"" << speaker.name
+        << " volume\" ;\n        rdfs:comment \"Volume of the " << speaker.name
+        << " speaker\" ;\n        lv2:default 1.0 ;\n        lv2:minimum 0.0 ;\n        lv2:maximum "
+        << Decimal(SPEAKER_VOLUME_MAX) << " ;\n        units:unit units:coef\n";
+}
+
+void WritePlugin(std::ostream& ttl, int index) {
+    const Variant variant = VariantOf(index);
+    const LayoutInfo& layout = *variant.layout;
+    const std::string uri = UriOf(variant);
+    const std::string in = "<" + uri + "#in>";
+    const std::string out = "<" + uri + "#out>";
+    WriteHeader(ttl, variant, uri, in, out);
 
     PortInfo ports[MAX_PORTS];
     const int count = PortsOf(variant, ports);
@@ -75,60 +133,18 @@ void WritePlugin(std::ostream& ttl, int index) {
         const PortInfo& port = ports[i];
         ttl << (i == 0 ? "[\n" : " , [\n");
         switch (port.role) {
-        case PortRole::AudioIn: {
-            const char* symbol = mono ? "in" : (port.which == 0 ? "in_l" : "in_r");
-            const char* name = mono ? "In" : (port.which == 0 ? "Left in" : "Right in");
-            const char* designation = mono ? "center" : (port.which == 0 ? "left" : "right");
-            ttl << "        a lv2:InputPort , lv2:AudioPort ;\n        lv2:index " << i
-                << " ;\n        lv2:symbol \"" << symbol << "\" ;\n        lv2:name \"" << name
-                << "\" ;\n        pg:group " << in << " ;\n        lv2:designation pg:" << designation
-                << "\n";
+        case PortRole::AudioIn:
+            WriteAudioIn(ttl, i, port.which, variant.inputs == 1, in);
             break;
-        }
-        case PortRole::AudioOut: {
-            const SpeakerInfo& speaker = *SpeakerOfBit(layout.speakers[port.which]);
-            ttl << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << i
-                << " ;\n        lv2:symbol \"out_" << speaker.symbol << "\" ;\n        lv2:name \""
-                << speaker.name << "\" ;\n        pg:group " << out
-                << " ;\n        lv2:designation pg:" << speaker.designation << "\n";
+        case PortRole::AudioOut:
+            WriteAudioOut(ttl, i, layout.speakers[port.which], out);
             break;
-        }
-        case PortRole::Control: {
-            const ControlInfo& c = CONTROLS[port.which];
-            ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << i
-                << " ;\n        lv2:symbol \"" << c.symbol << "\" ;\n        lv2:name \"" << c.name
-                << "\" ;\n        rdfs:comment " << Quoted(c.comment) << " ;\n";
-            if (c.kind == Kind::Float) {
-                ttl << "        lv2:default " << Decimal(c.def) << " ;\n        lv2:minimum "
-                    << Decimal(c.min) << " ;\n        lv2:maximum " << Decimal(c.max);
-            } else {
-                ttl << "        lv2:default " << static_cast<int>(c.def) << " ;\n        lv2:minimum "
-                    << static_cast<int>(c.min) << " ;\n        lv2:maximum " << static_cast<int>(c.max);
-                ttl << " ;\n        lv2:portProperty "
-                    << (c.kind == Kind::Toggle ? "lv2:toggled" : "lv2:integer , pprop:logarithmic");
-            }
-            if (c.hidden)
-                ttl << " ;\n        lv2:portProperty pprop:notOnGUI";
-            if (c.unit)
-                ttl << " ;\n        units:unit units:" << c.unit;
-            for (const ScalePoint& point : c.points) {
-                if (!point.label)
-                    break;
-                ttl << " ;\n        lv2:scalePoint [ rdfs:label \"" << point.label << "\" ; rdf:value "
-                    << static_cast<int>(point.value) << " ]";
-            }
-            ttl << "\n";
+        case PortRole::Control:
+            WriteControl(ttl, i, CONTROLS[port.which]);
             break;
-        }
-        case PortRole::SpeakerVolume: {
-            const SpeakerInfo& speaker = *SpeakerOfBit(layout.speakers[port.which]);
-            ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << i
-                << " ;\n        lv2:symbol \"volume_" << speaker.symbol << "\" ;\n        lv2:name \""
-                << speaker.name << " volume\" ;\n        rdfs:comment \"Volume of the " << speaker.name
-                << " speaker\" ;\n        lv2:default 1.0 ;\n        lv2:minimum 0.0 ;\n        lv2:maximum "
-                << Decimal(SPEAKER_VOLUME_MAX) << " ;\n        units:unit units:coef\n";
+        case PortRole::SpeakerVolume:
+            WriteSpeakerVolume(ttl, i, layout.speakers[port.which]);
             break;
-        }
         }
         ttl << "    ]";
     }

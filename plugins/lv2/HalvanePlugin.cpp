@@ -17,6 +17,7 @@
 #include <string>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 #include "Lv2Table.h"
 
 using namespace halvane_lv2;
@@ -24,11 +25,8 @@ using namespace halvane_lv2;
 namespace {
 
 // Frames handed to the library per call: one graph block, so the scratch below holds any chunk.
-constexpr int CHUNK = 4096;
-// Samples of travel time the library's delay lines hold next to the largest block.
-constexpr double MAX_DELAY_SAMPLES = 60000.0 - 4096.0;
-// Speed of sound in m/s, with a margin against the rounding of the library's own delay arithmetic.
-constexpr double SPEED_OF_SOUND = 331.46;
+constexpr int CHUNK = HALVANE_MAX_BLOCK;
+// Margin against the rounding of the library's own delay arithmetic.
 constexpr double DELAY_MARGIN = 0.98;
 
 struct Plugin {
@@ -48,7 +46,6 @@ struct Plugin {
 
     float applied[CONTROL_COUNT] = {};     // control values the library has now
     float appliedVolume[MAX_OUTPUTS] = {}; // speaker volumes the library has now
-    bool rightHand[MAX_OUTPUTS] = {};      // outputs that invert_right negates
     float scratch[2][CHUNK] = {};          // cleaned input of one chunk
     bool fresh = false;                    // built, and nothing processed since
 };
@@ -126,6 +123,7 @@ void Build(Plugin& p) {
     fx.SetRevHFDecay(v[HF_DECAY]);
     fx.SetProcessAdvance(On(v[CORNER_CROSSFEED]));
     fx.SetDryOutVolume(v[DRY_OUT]);
+    fx.SetInverse(On(v[INVERT_RIGHT]));
 
     tWAVEFORMATEX format{};
     format.wFormatTag = 3; // IEEE float
@@ -141,7 +139,7 @@ void Build(Plugin& p) {
         fx.SetLowPass(true);
     const LayoutInfo& layout = *p.variant.layout;
     for (int c = 0; c < layout.channels; ++c)
-        if (layout.speakers[c] != HALVANE_LFE && volumes[c] != 1.0f)
+        if (c != HalvaneLfeChannel(layout) && volumes[c] != 1.0f)
             fx.SetVolumeChannel(layout.speakers[c], volumes[c]);
 
     std::copy(v, v + CONTROL_COUNT, p.applied);
@@ -207,11 +205,13 @@ void ApplyChanges(Plugin& p) {
             fx.SetProcessAdvance(On(v[CORNER_CROSSFEED]));
         if (changed[DRY_OUT])
             fx.SetDryOutVolume(v[DRY_OUT]);
+        if (changed[INVERT_RIGHT])
+            fx.SetInverse(On(v[INVERT_RIGHT]));
         std::copy(v, v + CONTROL_COUNT, p.applied);
     }
     const LayoutInfo& layout = *p.variant.layout;
     for (int c = 0; c < layout.channels; ++c) {
-        if (layout.speakers[c] == HALVANE_LFE)
+        if (c == HalvaneLfeChannel(layout))
             continue;
         const float volume = WantedVolume(p, c, p.appliedVolume[c]);
         if (volume != p.appliedVolume[c]) {
@@ -221,27 +221,19 @@ void ApplyChanges(Plugin& p) {
     }
 }
 
-// The library's final stage on the host's buffers: clamp to -1 .. 1 (a NaN falls to -1, as the
-// library's clamp leaves it), then negate the right-hand speakers.
+// The library's final stage on the host's buffers: clamp to -1 .. 1 when asked, then negate the
+// right-hand speakers when asked. The layouts here keep their channel order, so the buffers stay
+// where they are.
 void FinalStage(Plugin& p, int start, int n) {
     const bool clamp = On(p.applied[CLAMP]);
     const bool invert = On(p.applied[INVERT_RIGHT]);
     if (!clamp && !invert)
         return;
-    for (int c = 0; c < p.variant.layout->channels; ++c) {
-        float* s = p.out[c] + start;
-        if (clamp) {
-            for (int i = 0; i < n; ++i) {
-                if (s[i] > 1.0f)
-                    s[i] = 1.0f;
-                if (!(s[i] >= -1.0f))
-                    s[i] = -1.0f;
-            }
-        }
-        if (invert && p.rightHand[c])
-            for (int i = 0; i < n; ++i)
-                s[i] = -s[i];
-    }
+    float* channels[MAX_OUTPUTS];
+    const int outputs = p.variant.layout->channels;
+    for (int c = 0; c < outputs; ++c)
+        channels[c] = p.out[c] + start;
+    p.effect.PostProcessPlanar(channels, outputs, n, clamp);
 }
 
 // ---- LV2 entry points ----
@@ -251,8 +243,8 @@ const LV2_Descriptor* DescriptorTable();
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*,
                        const LV2_Feature* const*) {
     const int index = static_cast<int>(descriptor - DescriptorTable());
-    // The library builds graphs for rates up to 768 kHz.
-    if (index < 0 || index >= PLUGIN_COUNT || !(rate >= 1.0) || rate > 768000.0)
+    if (index < 0 || index >= PLUGIN_COUNT || !(rate >= HALVANE_MIN_SAMPLE_RATE) ||
+        rate > HALVANE_MAX_SAMPLE_RATE)
         return nullptr;
     Plugin* p = new (std::nothrow) Plugin();
     if (!p)
@@ -261,12 +253,9 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
         p->variant = VariantOf(index);
         p->portCount = PortsOf(p->variant, p->ports);
         p->rate = static_cast<uint32_t>(std::lround(rate));
-        const double reach = MAX_DELAY_SAMPLES / p->rate * SPEED_OF_SOUND * DELAY_MARGIN / std::sqrt(2.0);
+        const double reach = static_cast<double>(HALVANE_MAX_DELAY_SAMPLES) / p->rate *
+                             static_cast<double>(HALVANE_SPEED_OF_SOUND) * DELAY_MARGIN / std::sqrt(2.0);
         p->maxExtent = static_cast<float>(std::min(50.0, reach));
-        for (int c = 0; c < p->variant.layout->channels; ++c) {
-            const int bit = p->variant.layout->speakers[c];
-            p->rightHand[c] = bit == HALVANE_FR || bit == HALVANE_BR || bit == HALVANE_SR;
-        }
         // A graph from the defaults, so that even a run before activate has something to pull.
         Build(*p);
     } catch (...) {

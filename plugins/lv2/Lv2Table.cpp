@@ -1,21 +1,54 @@
 #include "Lv2Table.h"
 
+#include <cctype>
+
 namespace halvane_lv2 {
 
-const SpeakerInfo* SpeakerOfBit(int bit) {
-    for (const SpeakerInfo& speaker : SPEAKERS)
-        if (speaker.bit == bit)
-            return &speaker;
-    return nullptr;
+namespace {
+
+// Port-groups channel of each speaker, in the order of the library's speaker table.
+constexpr const char* DESIGNATIONS[HALVANE_SPEAKER_COUNT] = {
+    "left",        "right",      "center",   "lowFrequencyEffects", "rearLeft", "rearRight", "centerLeft",
+    "centerRight", "rearCenter", "sideLeft", "sideRight",
+};
+
+} // namespace
+
+SpeakerInfo SpeakerOfBit(int bit) {
+    for (int k = 0; k < HALVANE_SPEAKER_COUNT; ++k) {
+        const HalvaneSpeakerInfo& s = HALVANE_SPEAKERS[k];
+        if (s.bit != bit)
+            continue;
+        SpeakerInfo info{bit, s.name, s.longName, DESIGNATIONS[k]};
+        for (char& c : info.symbol)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        // Ports take the long name with a capital; the LFE is known by its short name.
+        if (bit == HALVANE_LFE)
+            info.name = s.name;
+        else
+            info.name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(info.name[0])));
+        return info;
+    }
+    return {bit, "", "", ""};
+}
+
+std::string TitleOf(const LayoutInfo& layout) {
+    std::string title;
+    for (const char* c = layout.probeName; *c; ++c)
+        if (*c == '(')
+            title += ' ';
+        else if (*c != ')')
+            title += *c;
+    return title;
 }
 
 std::string UriOf(const Variant& variant) {
-    return std::string(URI_BASE) + variant.layout->slug + (variant.inputs == 1 ? "-mono" : "");
+    return std::string(URI_BASE) + variant.layout->name + (variant.inputs == 1 ? "-mono" : "");
 }
 
 int PortsOf(const Variant& variant, PortInfo (&ports)[MAX_PORTS]) {
     const LayoutInfo& layout = *variant.layout;
-    const bool lfe = (layout.code & HALVANE_LFE) != 0;
+    const bool lfe = HalvaneLfeChannel(layout) >= 0;
     int n = 0;
     for (int c = 0; c < variant.inputs; ++c)
         ports[n++] = {PortRole::AudioIn, c};
@@ -25,7 +58,7 @@ int PortsOf(const Variant& variant, PortInfo (&ports)[MAX_PORTS]) {
         if (lfe || !CONTROLS[k].lfeOnly)
             ports[n++] = {PortRole::Control, k};
     for (int c = 0; c < layout.channels; ++c)
-        if (layout.speakers[c] != HALVANE_LFE)
+        if (c != HalvaneLfeChannel(layout))
             ports[n++] = {PortRole::SpeakerVolume, c};
     return n;
 }

@@ -7,55 +7,39 @@
 #include <string>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace halvane_lv2 {
 
 // Every plugin's URI starts with this.
 constexpr const char* URI_BASE = "urn:halvane:lv2:";
 
+// A speaker as the bundle names it: port symbol suffix ("fl"), human name ("Front left") and
+// port-groups channel, all made from the library's speaker table.
 struct SpeakerInfo {
     int bit;                 // speaker bit of the channel mask
-    const char* symbol;      // port symbol suffix
-    const char* name;        // human name
+    std::string symbol;      // port symbol suffix
+    std::string name;        // human name
     const char* designation; // port-groups channel, without prefix
 };
 
-// clang-format off
-constexpr SpeakerInfo SPEAKERS[] = {
-    {HALVANE_FL,  "fl",  "Front left",            "left"},
-    {HALVANE_FR,  "fr",  "Front right",           "right"},
-    {HALVANE_FC,  "fc",  "Front centre",          "center"},
-    {HALVANE_LFE, "lfe", "LFE",                   "lowFrequencyEffects"},
-    {HALVANE_BL,  "bl",  "Back left",             "rearLeft"},
-    {HALVANE_BR,  "br",  "Back right",            "rearRight"},
-    {HALVANE_FLC, "flc", "Front left of centre",  "centerLeft"},
-    {HALVANE_FRC, "frc", "Front right of centre", "centerRight"},
-    {HALVANE_BC,  "bc",  "Back centre",           "rearCenter"},
-    {HALVANE_SL,  "sl",  "Side left",             "sideLeft"},
-    {HALVANE_SR,  "sr",  "Side right",            "sideRight"},
-};
-// clang-format on
+constexpr int MAX_OUTPUTS = HALVANE_MAX_LAYOUT_CHANNELS;
 
-constexpr int MAX_OUTPUTS = 8;
-
-struct LayoutInfo {
-    int code;          // the library's layout code
-    const char* slug;  // URI and file name part, as the command-line renderer names layouts
-    const char* name;  // human name
+// A layout of the library's table with the port-groups class of its outputs.
+struct LayoutInfo : HalvaneLayoutInfo {
     const char* group; // port-groups class of the outputs, without prefix
-    int channels;
-    int speakers[MAX_OUTPUTS]; // speaker bit of each output channel, in the library's channel order
 };
 
+// Port-groups classes of the outputs, in the order of the library's layouts.
 // clang-format off
-constexpr LayoutInfo LAYOUTS[] = {
-    {3,    "stereo",   "stereo",     "StereoGroup",            2, {HALVANE_FL, HALVANE_FR}},
-    {51,   "quad",     "quad",       "DiscreteGroup",          4, {HALVANE_FL, HALVANE_FR, HALVANE_BL, HALVANE_BR}},
-    {63,   "5.1",      "5.1",        "FivePointOneGroup",      6, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR}},
-    {255,  "7.1-wide", "7.1 wide",   "SevenPointOneWideGroup", 8, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_FLC, HALVANE_FRC}},
-    {271,  "4.1",      "4.1",        "DiscreteGroup",          5, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BC}},
-    {1595, "6.1",      "6.1 back",   "DiscreteGroup",          7, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_BC}},
-    {1599, "7.1",      "7.1",        "SevenPointOneGroup",     8, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_SL, HALVANE_SR}},
+constexpr LayoutInfo LAYOUTS[HALVANE_LAYOUT_COUNT] = {
+    {HALVANE_LAYOUTS[0], "StereoGroup"},
+    {HALVANE_LAYOUTS[1], "DiscreteGroup"},
+    {HALVANE_LAYOUTS[2], "FivePointOneGroup"},
+    {HALVANE_LAYOUTS[3], "SevenPointOneWideGroup"},
+    {HALVANE_LAYOUTS[4], "DiscreteGroup"},
+    {HALVANE_LAYOUTS[5], "DiscreteGroup"},
+    {HALVANE_LAYOUTS[6], "SevenPointOneGroup"},
 };
 // clang-format on
 
@@ -121,42 +105,42 @@ struct ControlInfo {
 
 // clang-format off
 constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
-    {"room_width",  "Room width",  Kind::Float, 1.0f, 50.0f, 3.0f, "m", false, false,
+    {"room_width",  "Room width",  Kind::Float, 1.0f, 50.0f, HALVANE_DEFAULT_ROOM_WIDTH, "m", false, false,
      "Width of the room, left wall to right wall; the speakers stand on its walls", {}},
-    {"room_depth",  "Room depth",  Kind::Float, 1.0f, 50.0f, 3.0f, "m", false, false,
+    {"room_depth",  "Room depth",  Kind::Float, 1.0f, 50.0f, HALVANE_DEFAULT_ROOM_DEPTH, "m", false, false,
      "Depth of the room, front wall to back wall", {}},
-    {"source_x",    "Source X",    Kind::Float, 0.0f, 50.0f, 1.5f, "m", false, false,
+    {"source_x",    "Source X",    Kind::Float, 0.0f, 50.0f, HALVANE_DEFAULT_SOURCE_X, "m", false, false,
      "Position of the sound source from the left wall", {}},
-    {"source_y",    "Source Y",    Kind::Float, 0.0f, 50.0f, 1.5f, "m", false, false,
+    {"source_y",    "Source Y",    Kind::Float, 0.0f, 50.0f, HALVANE_DEFAULT_SOURCE_Y, "m", false, false,
      "Position of the sound source from the front wall", {}},
-    {"volume",      "Volume",      Kind::Float, 0.0f, 4.0f, 1.0f, "coef", false, false,
+    {"volume",      "Volume",      Kind::Float, 0.0f, 4.0f, HALVANE_DEFAULT_VOLUME, "coef", false, false,
      "Master volume of every speaker but the LFE", {}},
-    {"lfe_volume",  "LFE volume",  Kind::Float, 0.0f, 4.0f, 1.0f, "coef", true, false,
+    {"lfe_volume",  "LFE volume",  Kind::Float, 0.0f, 4.0f, HALVANE_DEFAULT_LFE_VOLUME, "coef", true, false,
      "Gain of the LFE speaker", {}},
-    {"lfe_cutoff",  "LFE cut-off", Kind::Integer, 20.0f, 500.0f, 100.0f, "hz", true, false,
+    {"lfe_cutoff",  "LFE cut-off", Kind::Integer, 20.0f, 500.0f, HALVANE_DEFAULT_LFE_MAX_FREQ, "hz", true, false,
      "The LFE speaker gets the bass below this frequency", {{80.0f, "80 Hz"}, {100.0f, "100 Hz"}, {120.0f, "120 Hz"}}},
-    {"highpass",    "High-pass",   Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+    {"highpass",    "High-pass",   Kind::Toggle, 0.0f, 1.0f, HALVANE_DEFAULT_LOW_PASS, nullptr, false, false,
      "Remove the bass from every speaker but the LFE; the stage sits behind the travel-time delays, "
      "which then always apply", {}},
-    {"highpass_freq", "High-pass frequency", Kind::Integer, 20.0f, 500.0f, 80.0f, "hz", false, false,
+    {"highpass_freq", "High-pass frequency", Kind::Integer, 20.0f, 500.0f, HALVANE_DEFAULT_LOW_PASS_FREQ, "hz", false, false,
      "Cut-off of the high-pass stage", {{60.0f, "60 Hz"}, {80.0f, "80 Hz"}, {120.0f, "120 Hz"}}},
-    {"propagation_delay", "Propagation delay", Kind::Toggle, 0.0f, 1.0f, 1.0f, nullptr, false, false,
+    {"propagation_delay", "Propagation delay", Kind::Toggle, 0.0f, 1.0f, HALVANE_DEFAULT_MOVE_OFF, nullptr, false, false,
      "Delay each speaker by the sound's travel time from the source", {}},
-    {"reverb",      "Reverb",      Kind::Toggle, 0.0f, 1.0f, 1.0f, nullptr, false, false,
+    {"reverb",      "Reverb",      Kind::Toggle, 0.0f, 1.0f, HALVANE_DEFAULT_REVERB, nullptr, false, false,
      "Room reverb on every speaker", {}},
-    {"reverb_wet",  "Reverb wet",  Kind::Float, 0.0f, 4.0f, 1.8f, "coef", false, false,
+    {"reverb_wet",  "Reverb wet",  Kind::Float, 0.0f, 4.0f, HALVANE_DEFAULT_REV_WET, "coef", false, false,
      "Level of the reverb", {}},
-    {"reverb_dry",  "Reverb dry",  Kind::Float, 0.0f, 4.0f, 0.0f, "coef", false, false,
+    {"reverb_dry",  "Reverb dry",  Kind::Float, 0.0f, 4.0f, HALVANE_DEFAULT_REV_DRY, "coef", false, false,
      "Level of the direct sound inside the reverb branch", {}},
-    {"absorb",      "Absorption",  Kind::Float, 0.01f, 1.0f, 0.14f, "coef", false, false,
+    {"absorb",      "Absorption",  Kind::Float, 0.01f, 1.0f, HALVANE_DEFAULT_REV_ABSORB, "coef", false, false,
      "Absorption of the walls; the tail decays faster as it grows", {}},
-    {"hf_decay",    "HF decay",    Kind::Float, 0.0f, 0.99f, 0.42f, "coef", false, false,
+    {"hf_decay",    "HF decay",    Kind::Float, 0.0f, 0.99f, HALVANE_DEFAULT_REV_HF_DECAY, "coef", false, false,
      "Damping of the high frequencies in the reverb tail", {}},
-    {"corner_crossfeed", "Corner cross-feed", Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+    {"corner_crossfeed", "Corner cross-feed", Kind::Toggle, 0.0f, 1.0f, HALVANE_DEFAULT_PROCESS_ADVANCE, nullptr, false, false,
      "Feed each corner speaker's reverb to the other corners with the travel time across the room", {}},
-    {"dry_out",     "Dry-out level", Kind::Float, 0.0f, 1.0f, 0.5f, "coef", false, true,
+    {"dry_out",     "Dry-out level", Kind::Float, 0.0f, 1.0f, HALVANE_DEFAULT_DRY_OUT_VOLUME, "coef", false, true,
      "Level kept by the library's sum stage; it does not change the sound", {}},
-    {"invert_right", "Invert right", Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
+    {"invert_right", "Invert right", Kind::Toggle, 0.0f, 1.0f, HALVANE_DEFAULT_INVERSE, nullptr, false, false,
      "Invert the polarity of the right-hand speakers (front, back and side right)", {}},
     {"clamp",       "Clamp",       Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
      "Clamp every output sample to -1 .. 1", {}},
@@ -169,7 +153,10 @@ constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
 // Range of the per-speaker volume controls (every speaker but the LFE, which has its own).
 constexpr float SPEAKER_VOLUME_MAX = 4.0f;
 
-const SpeakerInfo* SpeakerOfBit(int bit);
+// The bundle's names of a speaker bit (one of the library's eleven).
+SpeakerInfo SpeakerOfBit(int bit);
+// Human name of a layout: the name ffprobe gives it, without brackets ("7.1 wide").
+std::string TitleOf(const LayoutInfo& layout);
 
 // URI of a plugin: the base, the layout's slug, and "-mono" for the mono-input plugin.
 std::string UriOf(const Variant& variant);

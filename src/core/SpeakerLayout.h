@@ -3,6 +3,7 @@
 #define HALVANE_CORE_SPEAKERLAYOUT_H
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace halvane {
 
@@ -11,12 +12,12 @@ constexpr int CHANNEL_ABSENT = 9;
 // Number of speaker bits, front left (1) to side right (1024).
 constexpr int SPEAKER_BITS = 11;
 // Most output channels a node handles.
-constexpr int MAX_CHANNELS = 10;
+constexpr int MAX_CHANNELS = HALVANE_MAX_CHANNELS;
 // Largest block, in samples per channel, that one pull carries through the graph.
-constexpr int MAX_BLOCK = 4096;
+constexpr int MAX_BLOCK = HALVANE_MAX_BLOCK;
 
-// Speed of sound, 331.46 m/s held as float: the delay arithmetic divides by that float's value.
-constexpr float SPEED_OF_SOUND = 331.46f;
+// Speed of sound held as float: the delay arithmetic divides by that float's value.
+constexpr float SPEED_OF_SOUND = HALVANE_SPEED_OF_SOUND;
 
 // Time sound takes to cover a distance: milliseconds from metres, formed in double, rounded once.
 inline float TravelTimeMs(float metres) {
@@ -43,24 +44,29 @@ struct Place {
 struct Layout {
     int code;
     int speakers;
-    int map[SPEAKER_BITS]; // output channel of each speaker bit
-    Place place[8];        // place of each output channel
+    int map[SPEAKER_BITS];                    // output channel of each speaker bit
+    Place place[HALVANE_MAX_LAYOUT_CHANNELS]; // place of each output channel
 };
 
-// Layout table. Code 1595 is the seven-channel layout with a back-centre speaker as laid out here,
-// although its value is not the OR of those speakers' bits.
-// clang-format off
+// A layout of the public table in the form the nodes read: the channel of each speaker bit
+// (CHANNEL_ABSENT for the speakers it lacks) and the place of each channel.
+constexpr Layout MakeLayout(const HalvaneLayoutInfo& info) {
+    Layout layout{info.code, info.channels, {}, {}};
+    for (int k = 0; k < SPEAKER_BITS; ++k)
+        layout.map[k] = CHANNEL_ABSENT;
+    for (int c = 0; c < info.channels; ++c) {
+        layout.map[SpeakerIndex(info.speakers[c])] = c;
+        layout.place[c] = {info.places[c].x, info.places[c].y};
+    }
+    return layout;
+}
+
 constexpr Layout LAYOUTS[] = {
-    // code speakers   FL FR FC LFE BL BR FLC FRC BC SL SR     place of channel 0, 1, ...
-    {3,    2, {0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9}, {{0, .5f}, {1, .5f}}},
-    {51,   4, {0, 1, 9, 9, 2, 3, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}},
-    {63,   6, {0, 1, 2, 3, 4, 5, 9, 9, 9, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}}},
-    {255,  8, {0, 1, 2, 3, 4, 5, 6, 7, 9, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.25f, 0}, {.75f, 0}}},
-    {271,  5, {0, 1, 2, 3, 9, 9, 9, 9, 4, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {.5f, 1}}},
-    {1595, 7, {0, 1, 2, 3, 4, 5, 9, 9, 6, 9, 9}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {.5f, 1}}},
-    {1599, 8, {0, 1, 2, 3, 4, 5, 9, 9, 9, 6, 7}, {{0, 0}, {1, 0}, {.5f, 0}, {0, 0}, {0, 1}, {1, 1}, {0, .5f}, {1, .5f}}},
+    MakeLayout(HALVANE_LAYOUTS[0]), MakeLayout(HALVANE_LAYOUTS[1]), MakeLayout(HALVANE_LAYOUTS[2]),
+    MakeLayout(HALVANE_LAYOUTS[3]), MakeLayout(HALVANE_LAYOUTS[4]), MakeLayout(HALVANE_LAYOUTS[5]),
+    MakeLayout(HALVANE_LAYOUTS[6]),
 };
-// clang-format on
+static_assert(sizeof(LAYOUTS) / sizeof(LAYOUTS[0]) == HALVANE_LAYOUT_COUNT, "one entry per public layout");
 
 // The layout of a code, or null when the code is not supported.
 const Layout* FindLayout(int code);

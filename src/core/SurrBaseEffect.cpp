@@ -7,10 +7,11 @@
 using namespace halvane;
 
 CSurrBaseEffect::CSurrBaseEffect()
-    : m_nSpeakers(0), m_pInput(nullptr), m_nSamplesPerSec(44100), m_nChannels(0), m_fRoomWidth(3.0f),
-      m_fRoomDepth(3.0f), m_fSoundX(1.5f), m_fSoundY(1.5f),
+    : m_nSpeakers(0), m_pInput(nullptr), m_nSamplesPerSec(44100), m_nChannels(0),
+      m_fRoomWidth(HALVANE_DEFAULT_ROOM_WIDTH), m_fRoomDepth(HALVANE_DEFAULT_ROOM_DEPTH),
+      m_fSoundX(HALVANE_DEFAULT_SOURCE_X), m_fSoundY(HALVANE_DEFAULT_SOURCE_Y),
       m_nSpeakersConfig(0), m_ChannelMap{}, m_SpeakerPos{} {
-    CSurrBaseEffect::SetSpeakersConfig(63);
+    CSurrBaseEffect::SetSpeakersConfig(HALVANE_DEFAULT_LAYOUT);
 }
 
 CSurrBaseEffect::CSurrBaseEffect(const CSurrBaseEffect& other) = default;

@@ -34,9 +34,6 @@ using namespace halvane;
 
 namespace {
 
-// Highest sample rate a graph is built for, in Hz.
-constexpr uint32_t MAX_SAMPLE_RATE = 768000;
-
 // Puts the caller's channel count back into the format on every way out of Initialize, including
 // an out-of-memory exception while a node is created.
 class FormatChannelsRestorer {
@@ -63,12 +60,16 @@ void MakeLfeList(int lfeChannel, int32_t (&flags)[MAX_CHANNELS]) {
 } // namespace
 
 CSurroundEffect::CSurroundEffect()
-    : m_bLowPass(false), m_nLowPassFreq(80), m_bProcessAdvance(false), m_fDryOutVolume(0.5f),
-      m_bMoveOff(true), m_fRevDry(0.0f), m_fRevWet(1.8f), m_fRevAbsorb(0.14f), m_fRevHFDecay(0.42f),
-      m_bReverb(true), m_bInitialized(false), m_bInverse(false), m_SpeakerToChannel{}, m_fVolume(1.0f),
-      m_fLFEVolume(1.0f), m_nLFEMaxFreq(100), m_pLowPass(nullptr), m_pDecomp(nullptr), m_pLFEFilter(nullptr),
-      m_pPos(nullptr), m_pMovingOff(nullptr), m_pReverb(nullptr), m_pEars(nullptr), m_pVolume(nullptr),
-      m_pVolumeEx(nullptr), m_pMux(nullptr), m_pSum(nullptr), m_pOutput(nullptr) {
+    : m_bLowPass(HALVANE_DEFAULT_LOW_PASS), m_nLowPassFreq(HALVANE_DEFAULT_LOW_PASS_FREQ),
+      m_bProcessAdvance(HALVANE_DEFAULT_PROCESS_ADVANCE), m_fDryOutVolume(HALVANE_DEFAULT_DRY_OUT_VOLUME),
+      m_bMoveOff(HALVANE_DEFAULT_MOVE_OFF), m_fRevDry(HALVANE_DEFAULT_REV_DRY),
+      m_fRevWet(HALVANE_DEFAULT_REV_WET), m_fRevAbsorb(HALVANE_DEFAULT_REV_ABSORB),
+      m_fRevHFDecay(HALVANE_DEFAULT_REV_HF_DECAY), m_bReverb(HALVANE_DEFAULT_REVERB), m_bInitialized(false),
+      m_bInverse(HALVANE_DEFAULT_INVERSE), m_SpeakerToChannel{}, m_fVolume(HALVANE_DEFAULT_VOLUME),
+      m_fLFEVolume(HALVANE_DEFAULT_LFE_VOLUME), m_nLFEMaxFreq(HALVANE_DEFAULT_LFE_MAX_FREQ),
+      m_pLowPass(nullptr), m_pDecomp(nullptr), m_pLFEFilter(nullptr), m_pPos(nullptr), m_pMovingOff(nullptr),
+      m_pReverb(nullptr), m_pEars(nullptr), m_pVolume(nullptr), m_pVolumeEx(nullptr), m_pMux(nullptr),
+      m_pSum(nullptr), m_pOutput(nullptr) {
     for (int k = 0; k < SPEAKER_BITS; ++k)
         m_SpeakerToChannel[k] = m_ChannelMap[k];
 }
@@ -140,7 +141,7 @@ void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
     CriticalSectionGuard lock(m_cs);
     // A rate no audio stream has is refused before anything changes: the reverb lines grow with
     // the rate, and a rate beyond the int32 range would size them negative.
-    if (format->nSamplesPerSec < 1 || format->nSamplesPerSec > MAX_SAMPLE_RATE)
+    if (format->nSamplesPerSec < HALVANE_MIN_SAMPLE_RATE || format->nSamplesPerSec > HALVANE_MAX_SAMPLE_RATE)
         return;
     CSurrBaseEffect::Initialize(format);
     const int inputs = format->nChannels;

@@ -124,35 +124,71 @@ int CSurroundEffect::ProcessPlanarLocked(const float* const* ppInput, int nInput
     return 1;
 }
 
-void CSurroundEffect::PostProcessing(_SOUNDDATAEX_* data) {
-    const int n = static_cast<int>(data->Channels.size());
-    if (data->nSamples >= 1) {
-        for (int i = 0; i < n; ++i) {
-            float* channel = data->Channels[i];
-            nspsbThresh1(channel, data->nSamples, 1.0f, NSP_THRESH_ABOVE);
-            nspsbThresh1(channel, data->nSamples, -1.0f, NSP_THRESH_BELOW);
-            const bool rightHand = i == m_ChannelMap[FR] || i == m_ChannelMap[BR] || i == m_ChannelMap[SR];
-            if (m_bInverse && rightHand)
-                nspsbMpy1(-1.0f, channel, data->nSamples);
+void CSurroundEffect::FinalStageSamples(float* const* channels, int nChannels, int nSamples,
+                                        bool clamp) const {
+    if (nSamples < 1)
+        return;
+    for (int i = 0; i < nChannels; ++i) {
+        float* channel = channels[i];
+        if (clamp) {
+            nspsbThresh1(channel, nSamples, 1.0f, NSP_THRESH_ABOVE);
+            nspsbThresh1(channel, nSamples, -1.0f, NSP_THRESH_BELOW);
         }
+        const bool rightHand = i == m_ChannelMap[FR] || i == m_ChannelMap[BR] || i == m_ChannelMap[SR];
+        if (m_bInverse && rightHand)
+            nspsbMpy1(-1.0f, channel, nSamples);
     }
-    // Channels in the order of the speakers they feed, each at its first mention (the speakers a
-    // layout lacks all name channel 9); any channel the table does not name (a layout stored but
-    // not applied) goes last, so that the record still owns every buffer exactly once.
-    std::vector<float*> ordered;
-    ordered.reserve(n);
+}
+
+// Channels in the order of the speakers they feed, each at its first mention (the speakers a
+// layout lacks all name channel 9); any channel the table does not name (a layout stored but not
+// applied) goes last, so that every buffer is handed back exactly once.
+void CSurroundEffect::FinalStageOrder(float* const* channels, int nChannels, float** ordered) const {
+    int next = 0;
     bool taken[MAX_CHANNELS] = {};
     for (int k = 0; k < SPEAKER_BITS; ++k) {
         const int e = m_SpeakerToChannel[k];
-        if (e >= 0 && e < n && e < MAX_CHANNELS && !taken[e]) {
-            ordered.push_back(data->Channels[e]);
+        if (e >= 0 && e < nChannels && e < MAX_CHANNELS && !taken[e]) {
+            ordered[next++] = channels[e];
             taken[e] = true;
         }
     }
-    for (int e = 0; e < n; ++e)
+    for (int e = 0; e < nChannels; ++e)
         if (e >= MAX_CHANNELS || !taken[e])
-            ordered.push_back(data->Channels[e]);
+            ordered[next++] = channels[e];
+}
+
+void CSurroundEffect::PostProcessing(_SOUNDDATAEX_* data) {
+    const int n = static_cast<int>(data->Channels.size());
+    FinalStageSamples(data->Channels.data(), n, data->nSamples, true);
+    std::vector<float*> ordered(n);
+    FinalStageOrder(data->Channels.data(), n, ordered.data());
     data->Channels.swap(ordered);
     data->bFlag = 0;
     data->nReserved = 0;
+}
+
+int CSurroundEffect::PostProcessPlanar(float** ppChannels, int nChannels, int nSamples, bool clamp) {
+    if (nChannels < 0 || nChannels > MAX_CHANNELS || nSamples < 0)
+        return 0;
+    CriticalSectionGuard lock(m_cs);
+    FinalStageSamples(ppChannels, nChannels, nSamples, clamp);
+    float* ordered[MAX_CHANNELS];
+    FinalStageOrder(ppChannels, nChannels, ordered);
+    std::copy(ordered, ordered + nChannels, ppChannels);
+    return 1;
+}
+
+int CSurroundEffect::GetPostProcessedSpeakers(int* speakers, int count) {
+    CriticalSectionGuard lock(m_cs);
+    const int channels = GetOutputChannels();
+    int n = 0;
+    for (int k = 0; k < SPEAKER_BITS; ++k) {
+        if (m_SpeakerToChannel[k] < 0 || m_SpeakerToChannel[k] >= channels)
+            continue;
+        if (n < count)
+            speakers[n] = 1 << k;
+        ++n;
+    }
+    return n;
 }

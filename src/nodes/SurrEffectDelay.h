@@ -2,6 +2,7 @@
 #define HALVANE_NODES_SURREFFECTDELAY_H
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 #include "dsp/Glide.h"
 
 // Delay setting of a delay node, in milliseconds and in whole samples.
@@ -18,7 +19,7 @@ public:
 class CSurrEffectDelayEx : public CSurrEffectDelay {
 public:
     // Most samples a delay plus a block may span.
-    static constexpr int HISTORY = 60000;
+    static constexpr int HISTORY = HALVANE_DELAY_CAPACITY;
 
     void Initialize(tWAVEFORMATEX* format) override; // converts the delay, clears the history
     int Process(_SOUNDDATAEX_* data) override;
@@ -32,7 +33,7 @@ public:
 
     // Longest delay a glide reaches: every block up to the graph's largest, plus the interpolator's
     // two older samples, stays inside the history, so the path is the same for any block cut.
-    static constexpr int32_t MAX_GLIDE_DELAY = HISTORY - 4096 - 3;
+    static constexpr int32_t MAX_GLIDE_DELAY = HISTORY - HALVANE_MAX_BLOCK - 3;
     // A delay of `ms` milliseconds in whole samples at `rate` Hz, as SetDelay converts it.
     static int32_t DelaySamples(float ms, int32_t rate);
 

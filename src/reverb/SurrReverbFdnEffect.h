@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "HalvaneLayouts.h"
 #include "core/SurrBaseEffectNotEx.h"
 #include "dsp/Glide.h"
 
@@ -28,7 +29,7 @@ public:
     // as float, widened.
     static constexpr double FDN_REFERENCE_ROOM = 9.151473999023438;
     // Largest block the per-block scratch buffers hold; longer blocks are processed in pieces.
-    static constexpr int MAX_BLOCK = 4096;
+    static constexpr int MAX_BLOCK = HALVANE_MAX_BLOCK;
     // Householder reflection I - (2/12) * ones: every line output gets -2/12 of the lines' sum added.
     static constexpr double HOUSEHOLDER = -2.0 / 12.0;
     // The network output is the sum of twelve mix outputs; wet / 12 keeps its level near the input's.

@@ -1,6 +1,7 @@
 // A host that sees only the installed public header: it exercises the object's life cycle and the
 // sound record, so that every symbol a host links against must be exported.
 #include <Halvane.h>
+#include <HalvaneLayouts.h>
 
 #include <cstdio>
 
@@ -18,6 +19,13 @@ int main() {
     data.Release();
     if (!allocated || !data.Channels.empty() || data.nSamples != 0) {
         std::fprintf(stderr, "consumer: sound record misbehaves\n");
+        return 1;
+    }
+    // The layouts header is installed beside Halvane.h, and its one function is exported: 331.46 m
+    // of travel take one second, 48000 samples at 48 kHz.
+    const HalvaneLayoutInfo* layout = HalvaneFindLayout(HALVANE_DEFAULT_LAYOUT);
+    if (!layout || HalvaneChannelMask(*layout) != 0x3F || HalvaneTravelSamples(331.46f, 48000) != 48000) {
+        std::fprintf(stderr, "consumer: layouts header misbehaves\n");
         return 1;
     }
     std::printf("consumer: ok\n");

@@ -34,7 +34,10 @@ set(required_exports
     _ZN15CSurrBaseEffect8SetInputEPS_
     _ZN13_SOUNDDATAEX_8AllocateEii
     _ZN13_SOUNDDATAEX_7ReleaseEv
-    _ZN13_SOUNDDATAEX_7SilenceEv)
+    _ZN13_SOUNDDATAEX_7SilenceEv
+    _Z20HalvaneTravelSamplesfi
+    _ZN15CSurroundEffect15GetSpeakerGainsEPfi
+    _ZN15CSurroundEffect17PostProcessPlanarEPPfiib)
 foreach(symbol IN LISTS required_exports)
     if(NOT dump MATCHES "[ \t]${symbol}[\r\n]")
         message(SEND_ERROR "${DLL} does not export ${symbol}")

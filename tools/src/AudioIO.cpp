@@ -2,6 +2,7 @@
 
 #include "Layouts.h"
 
+#include <HalvaneLayouts.h>
 #include <sndfile.h>
 
 #include <fcntl.h>
@@ -32,7 +33,7 @@ std::string Lower(std::string s) {
 
 // A file cut short (an interrupted copy or download) still opens: libsndfile reads the audio that
 // is there and notes in its log that a chunk is shorter than its header says, as
-// "data : 768000 (should be 199920)". Only a chunk that claims more than the file holds counts; a
+// "data : 960000 (should be 199920)". Only a chunk that claims more than the file holds counts; a
 // size of 0xFFFFFFFF is the "length unknown" of a WAV written to a pipe, not a promise.
 bool IsTruncated(SNDFILE* file) {
     char log[16384] = {};
@@ -100,8 +101,9 @@ bool SoundFileInput::Open(const std::string& path, std::string& error) {
             "input has " + std::to_string(m_channels) + " channels; halvane renders mono or stereo sources";
         return false;
     }
-    if (m_rate < 1000 || m_rate > 768000) {
-        error = "input sample rate " + std::to_string(m_rate) + " Hz is outside 1000 .. 768000 Hz";
+    if (m_rate < kMinRate || m_rate > static_cast<int>(HALVANE_MAX_SAMPLE_RATE)) {
+        error = "input sample rate " + std::to_string(m_rate) + " Hz is outside " + std::to_string(kMinRate) +
+                " .. " + std::to_string(HALVANE_MAX_SAMPLE_RATE) + " Hz";
         return false;
     }
     return true;

@@ -17,6 +17,10 @@
 
 namespace halvane_cli {
 
+// Lowest sample rate the renderer takes (the library's own limit is HALVANE_MIN_SAMPLE_RATE): below
+// it the default LFE cut-off lies above half the rate.
+constexpr int kMinRate = 1000;
+
 // Where the samples of a render come from.
 class InputStream {
 public:

@@ -1,7 +1,9 @@
 // What the library does to each speaker for a given room and source: the positioning gain and the
-// travel-time delay, worked out from the room geometry for display and for checking limits.
+// travel-time delay, as the library reports them, for display and for checking limits.
 #ifndef HALVANE_TOOLS_GEOMETRY_H
 #define HALVANE_TOOLS_GEOMETRY_H
+
+#include <HalvaneLayouts.h>
 
 #include <string>
 #include <vector>
@@ -32,10 +34,10 @@ std::vector<SpeakerView> ViewRoom(int code, float width, float depth, Point sour
 
 // The longest delay the library has to hold, in samples: the farthest speaker from any of
 // `sources` (each widened by `radius` metres) and the reverb's corner-to-corner cross-feed.
-// A delay line holds 60000 samples, of which one 4096-sample block is in flight.
 long LongestDelaySamples(int code, float width, float depth, const std::vector<Point>& sources, float radius,
                          int sampleRate);
-constexpr long kMaxDelaySamples = 60000 - 4096;
+// The longest travel time the library's delay lines hold next to a block in flight.
+constexpr long kMaxDelaySamples = HALVANE_MAX_DELAY_SAMPLES;
 
 } // namespace halvane_cli
 

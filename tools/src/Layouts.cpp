@@ -1,6 +1,7 @@
 #include "Layouts.h"
 
 #include <Halvane.h>
+#include <HalvaneLayouts.h>
 #include <sndfile.h>
 
 #include <cctype>
@@ -8,58 +9,67 @@
 
 namespace halvane_cli {
 
+namespace {
+
+// libsndfile's name of each speaker, in bit order.
+constexpr int kSndfileChannel[HALVANE_SPEAKER_COUNT] = {
+    SF_CHANNEL_MAP_LEFT,
+    SF_CHANNEL_MAP_RIGHT,
+    SF_CHANNEL_MAP_CENTER,
+    SF_CHANNEL_MAP_LFE,
+    SF_CHANNEL_MAP_REAR_LEFT,
+    SF_CHANNEL_MAP_REAR_RIGHT,
+    SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+    SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
+    SF_CHANNEL_MAP_REAR_CENTER,
+    SF_CHANNEL_MAP_SIDE_LEFT,
+    SF_CHANNEL_MAP_SIDE_RIGHT,
+};
+
+// FLAC has no channel mask, only a fixed assignment per channel count, here as the WAVE mask of
+// the speakers it assigns (stereo, quad, 5.1, and 7.1 with side speakers), each in ascending bit
+// order like every layout. Other counts name no speakers.
+uint32_t FlacAssignment(size_t channels) {
+    switch (channels) {
+    case 2:
+        return 0x3;
+    case 4:
+        return 0x33;
+    case 6:
+        return 0x3F;
+    case 8:
+        return 0x63F;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
 const std::vector<SpeakerInfo>& AllSpeakers() {
-    static const std::vector<SpeakerInfo> speakers = {
-        {HALVANE_FL, "FL", "front left", SF_CHANNEL_MAP_LEFT},
-        {HALVANE_FR, "FR", "front right", SF_CHANNEL_MAP_RIGHT},
-        {HALVANE_FC, "FC", "front centre", SF_CHANNEL_MAP_CENTER},
-        {HALVANE_LFE, "LFE", "low frequency", SF_CHANNEL_MAP_LFE},
-        {HALVANE_BL, "BL", "back left", SF_CHANNEL_MAP_REAR_LEFT},
-        {HALVANE_BR, "BR", "back right", SF_CHANNEL_MAP_REAR_RIGHT},
-        {HALVANE_FLC, "FLC", "front left of centre", SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER},
-        {HALVANE_FRC, "FRC", "front right of centre", SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER},
-        {HALVANE_BC, "BC", "back centre", SF_CHANNEL_MAP_REAR_CENTER},
-        {HALVANE_SL, "SL", "side left", SF_CHANNEL_MAP_SIDE_LEFT},
-        {HALVANE_SR, "SR", "side right", SF_CHANNEL_MAP_SIDE_RIGHT},
-    };
+    static const std::vector<SpeakerInfo> speakers = [] {
+        std::vector<SpeakerInfo> out;
+        for (int k = 0; k < HALVANE_SPEAKER_COUNT; ++k) {
+            const HalvaneSpeakerInfo& s = HALVANE_SPEAKERS[k];
+            out.push_back({s.bit, s.name, s.longName, kSndfileChannel[k]});
+        }
+        return out;
+    }();
     return speakers;
 }
 
 const std::vector<LayoutInfo>& AllLayouts() {
-    // Channel orders as the library produces them. Every order is ascending in speaker bits, which
-    // is the order a WAVE_FORMAT_EXTENSIBLE file must store its channels in. Code 1595 is not the
-    // mask of its speakers: its file carries FL FR FC LFE BL BR BC, mask 0x13F.
-    // FLAC has no channel mask, only a fixed assignment per channel count (2 stereo, 4 quad,
-    // 6 5.1, 8 7.1 with side speakers); the 5-, 7-channel and wide 8-channel layouts differ from it.
-    static const std::vector<LayoutInfo> layouts = {
-        {3, "stereo", "stereo", 2, {HALVANE_FL, HALVANE_FR}, true},
-        {51, "quad", "quad", 4, {HALVANE_FL, HALVANE_FR, HALVANE_BL, HALVANE_BR}, true},
-        {63,
-         "5.1",
-         "5.1",
-         6,
-         {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR},
-         true},
-        {255,
-         "7.1-wide",
-         "7.1(wide)",
-         8,
-         {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_FLC, HALVANE_FRC},
-         false},
-        {271, "4.1", "4.1", 5, {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BC}, false},
-        {1595,
-         "6.1",
-         "6.1(back)",
-         7,
-         {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_BC},
-         false},
-        {1599,
-         "7.1",
-         "7.1",
-         8,
-         {HALVANE_FL, HALVANE_FR, HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR, HALVANE_SL, HALVANE_SR},
-         true},
-    };
+    // The library's layouts, channel orders and names. Code 1595 is not the mask of its speakers:
+    // its file carries FL FR FC LFE BL BR BC, mask 0x13F.
+    static const std::vector<LayoutInfo> layouts = [] {
+        std::vector<LayoutInfo> out;
+        for (const HalvaneLayoutInfo& l : HALVANE_LAYOUTS) {
+            std::vector<int> speakers(l.speakers, l.speakers + l.channels);
+            const bool flac = FlacAssignment(speakers.size()) == HalvaneChannelMask(l);
+            out.push_back({l.code, l.name, l.probeName, l.channels, std::move(speakers), flac});
+        }
+        return out;
+    }();
     return layouts;
 }
 
@@ -125,6 +135,7 @@ std::string SpeakerNames() {
 }
 
 uint32_t ChannelMask(const std::vector<int>& speakers) {
+    // The mask of a speaker list the final stage may have reordered: the OR of its bits.
     uint32_t mask = 0;
     for (int bit : speakers)
         mask |= static_cast<uint32_t>(bit);

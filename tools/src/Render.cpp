@@ -4,6 +4,7 @@
 #include "RoomSvg.h"
 
 #include <Halvane.h>
+#include <HalvaneLayouts.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,24 +23,7 @@ void OnLibraryMessage(const char* text, const char* caption, unsigned int) {
     g_libraryMessages.fetch_add(1);
 }
 
-// The surround effect with its final stage made reachable: PostProcessing clamps, inverts the
-// right-hand speakers on request and orders the channels by the speaker-to-channel table.
-class Effect : public CSurroundEffect {
-public:
-    using CSurroundEffect::PostProcessing;
-
-    // Speakers of the channels PostProcessing hands back, in their order: ascending speaker bits
-    // of every speaker that has one of the `channels` channels.
-    std::vector<int> PostProcessedSpeakers(int channels) const {
-        std::vector<int> out;
-        for (int k = 0; k < static_cast<int>(std::size(m_SpeakerToChannel)); ++k)
-            if (m_SpeakerToChannel[k] >= 0 && m_SpeakerToChannel[k] < channels)
-                out.push_back(1 << k);
-        return out;
-    }
-};
-
-void Configure(Effect& fx, const EffectSettings& s, Point start) {
+void Configure(CSurroundEffect& fx, const EffectSettings& s, Point start) {
     fx.SetSmoothing(s.smooth);
     fx.SetSpeakersConfig(s.layout, true);
     fx.SetRoomSize(s.roomWidth, s.roomDepth, true);
@@ -60,7 +44,7 @@ void Configure(Effect& fx, const EffectSettings& s, Point start) {
 }
 
 // Settings that only reach a built graph.
-bool ConfigureGraph(Effect& fx, const EffectSettings& s, std::string& error) {
+bool ConfigureGraph(CSurroundEffect& fx, const EffectSettings& s, std::string& error) {
     // Initialize leaves the high-pass stage out of the path whatever was stored; switching it in
     // afterwards puts it behind the propagation delays.
     if (s.highpass > 0)
@@ -207,7 +191,7 @@ private:
 // the cut points lie on a fixed grid, so the output does not depend on the block size.
 class SegmentProcessor {
 public:
-    SegmentProcessor(Effect& fx, const Motion& motion, int rate)
+    SegmentProcessor(CSurroundEffect& fx, const Motion& motion, int rate)
         : m_fx(fx), m_motion(motion), m_rate(rate), m_interval(ControlInterval(rate)),
           m_moving(motion.kind() != Motion::Kind::Still), m_nextControl(m_interval) {}
 
@@ -241,7 +225,7 @@ public:
     }
 
 private:
-    Effect& m_fx;
+    CSurroundEffect& m_fx;
     const Motion& m_motion;
     const int m_rate;
     const int m_interval;
@@ -271,47 +255,32 @@ private:
 // file of --normalize), measuring the peaks of what is written.
 class BlockWriter {
 public:
-    BlockWriter(Effect& fx, FrameSink& out, bool post, int channels)
+    BlockWriter(CSurroundEffect& fx, FrameSink& out, bool post, int channels)
         : m_fx(fx), m_out(out), m_post(post), m_ordered(channels), m_meter(channels) {}
     const PeakMeter& meter() const { return m_meter; }
 
     bool Write(const PlanarBlock& block, int n, std::string& error) {
-        const int nOut = block.channels();
-        float* const* rows = block.rows();
-        for (int c = 0; c < nOut; ++c)
-            m_ordered[c] = rows[c];
-        if (m_post && n > 0) {
-            // PostProcessing works on the record's channel list in place and only moves pointers.
-            m_record.Channels.assign(rows, rows + nOut);
-            m_record.nSamples = n;
-            m_fx.PostProcessing(&m_record);
-            const bool sameCount = static_cast<int>(m_record.Channels.size()) == nOut;
-            if (sameCount)
-                for (int c = 0; c < nOut; ++c)
-                    m_ordered[c] = m_record.Channels[c];
-            m_record.Channels.clear(); // the buffers stay ours
-            m_record.nSamples = 0;
-            if (!sameCount) {
-                error = "the library's final stage changed the channel count";
-                return false;
-            }
+        std::copy(block.rows(), block.rows() + block.channels(), m_ordered.begin());
+        // The final stage works on the samples in place and only reorders the pointers.
+        if (m_post && n > 0 && !m_fx.PostProcessPlanar(m_ordered.data(), block.channels(), n)) {
+            error = "the library refused its final stage";
+            return false;
         }
         m_meter.Add(m_ordered.data(), n);
         return m_out.Write(m_ordered.data(), n, error);
     }
 
 private:
-    Effect& m_fx;
+    CSurroundEffect& m_fx;
     FrameSink& m_out;
     const bool m_post;
-    std::vector<const float*> m_ordered;
-    _SOUNDDATAEX_ m_record;
+    std::vector<float*> m_ordered;
     PeakMeter m_meter;
 };
 
 // Builds the effect for the stream and applies every setting; fails when the library refuses the
 // layout.
-bool BuildEffect(Effect& fx, const RenderJob& job, int rate, int nIn, const LayoutInfo& layout,
+bool BuildEffect(CSurroundEffect& fx, const RenderJob& job, int rate, int nIn, const LayoutInfo& layout,
                  std::string& error) {
     Configure(fx, job.effect, job.motion.At(0.0));
     tWAVEFORMATEX format{};
@@ -343,7 +312,7 @@ bool WritePlot(const RenderJob& job, int rate, std::string& error) {
 }
 
 // Reads, processes and writes block by block until the input and its tail are done.
-bool RunBlocks(InputStream& input, Effect& fx, FrameSink& out, const RenderJob& job,
+bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const RenderJob& job,
                std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     const int nOut = fx.GetOutputChannels();
     const PlanarBlock in(input.channels(), job.block);
@@ -405,7 +374,7 @@ bool WriteNormalized(ScratchFile& scratch, OutputFile& out, const RenderJob& job
 }
 
 // Runs the blocks straight into the output, or, for --normalize, into a scratch file first.
-bool RenderInto(InputStream& input, Effect& fx, OutputFile& out, const RenderJob& job,
+bool RenderInto(InputStream& input, CSurroundEffect& fx, OutputFile& out, const RenderJob& job,
                 std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     if (!job.normalize)
         return RunBlocks(input, fx, out, job, progress, stats, error);
@@ -435,13 +404,18 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
     if (!error.empty())
         return false;
 
-    Effect fx;
+    CSurroundEffect fx;
     if (!BuildEffect(fx, job, rate, nIn, *layout, error))
         return false;
     const int nOut = fx.GetOutputChannels();
     RenderStats measured;
     measured.sampleRate = rate;
-    measured.speakers = s.NeedsPostProcessing() ? fx.PostProcessedSpeakers(nOut) : layout->speakers;
+    measured.speakers = layout->speakers;
+    if (s.NeedsPostProcessing()) {
+        measured.speakers.assign(HALVANE_SPEAKER_COUNT, 0);
+        const int named = fx.GetPostProcessedSpeakers(measured.speakers.data(), HALVANE_SPEAKER_COUNT);
+        measured.speakers.resize(std::min(named, HALVANE_SPEAKER_COUNT));
+    }
     if (static_cast<int>(measured.speakers.size()) != nOut) {
         error = "the remapped speakers do not cover every channel";
         return false;

@@ -5,6 +5,8 @@
 #include "AudioIO.h"
 #include "Motion.h"
 
+#include <HalvaneLayouts.h>
+
 #include <atomic>
 #include <string>
 #include <utility>
@@ -14,22 +16,22 @@ namespace halvane_cli {
 
 // Every parameter of the effect, with the library's defaults.
 struct EffectSettings {
-    int layout = 63;
-    float roomWidth = 3.0f;
-    float roomDepth = 3.0f;
-    Point source{1.5f, 1.5f};
+    int layout = HALVANE_DEFAULT_LAYOUT;
+    float roomWidth = HALVANE_DEFAULT_ROOM_WIDTH;
+    float roomDepth = HALVANE_DEFAULT_ROOM_DEPTH;
+    Point source{HALVANE_DEFAULT_SOURCE_X, HALVANE_DEFAULT_SOURCE_Y};
     bool sourceGiven = false; // otherwise the centre of the room
-    float volume = 1.0f;
-    float lfeVolume = 1.0f;
-    int lfeCutoff = 100; // Hz, the low-pass that makes the LFE channel
-    int highpass = 0;    // Hz, 0 = the high-pass stage of the other speakers is off
-    bool propagationDelay = true;
-    bool reverb = true;
-    float reverbWet = 1.8f;
-    float reverbDry = 0.0f;
-    float absorb = 0.14f;
-    float hfDecay = 0.42f;
-    bool cornerCrossfeed = false;
+    float volume = HALVANE_DEFAULT_VOLUME;
+    float lfeVolume = HALVANE_DEFAULT_LFE_VOLUME;
+    int lfeCutoff = HALVANE_DEFAULT_LFE_MAX_FREQ; // Hz, the low-pass that makes the LFE channel
+    int highpass = 0;                             // Hz, 0 = the high-pass stage of the other speakers is off
+    bool propagationDelay = HALVANE_DEFAULT_MOVE_OFF;
+    bool reverb = HALVANE_DEFAULT_REVERB;
+    float reverbWet = HALVANE_DEFAULT_REV_WET;
+    float reverbDry = HALVANE_DEFAULT_REV_DRY;
+    float absorb = HALVANE_DEFAULT_REV_ABSORB;
+    float hfDecay = HALVANE_DEFAULT_REV_HF_DECAY;
+    bool cornerCrossfeed = HALVANE_DEFAULT_PROCESS_ADVANCE;
     std::vector<std::pair<int, float>> speakerVolumes; // speaker bit, volume
     std::vector<std::pair<int, int>> remaps;           // speaker bit, channel
     bool invertRight = false;
@@ -68,8 +70,8 @@ struct RenderStats {
 
 struct RenderJob {
     EffectSettings effect;
-    Motion motion = Motion::Still({1.5f, 1.5f});
-    int block = 4096; // frames handed to the library per call by the host loop
+    Motion motion = Motion::Still({HALVANE_DEFAULT_SOURCE_X, HALVANE_DEFAULT_SOURCE_Y});
+    int block = HALVANE_MAX_BLOCK; // frames handed to the library per call by the host loop
     Tail tail;
     bool normalize = false; // scale the whole render so that its peak lands at normalizeDb dBFS
     double normalizeDb = 0.0;

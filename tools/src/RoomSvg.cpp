@@ -4,6 +4,7 @@
 #include "Layouts.h"
 
 #include <Halvane.h>
+#include <HalvaneLayouts.h>
 
 #include <algorithm>
 #include <cmath>
@@ -108,7 +109,7 @@ std::string RoomSvg(const EffectSettings& s, const Motion& motion, int sampleRat
       << "\" fill=\"#c33\">source</text>\n";
     o << "<text x=\"" << Num(width / 2) << "\" y=\"" << Num(height - 14)
       << "\" text-anchor=\"middle\" fill=\"#666\">"
-      << "delays at " << sampleRate << " Hz, sound at 331.46 m/s"
+      << "delays at " << sampleRate << " Hz, sound at " << Num(HALVANE_SPEED_OF_SOUND, 2) << " m/s"
       << (s.propagationDelay ? "" : " (propagation delay off)") << "</text>\n";
     o << "</svg>\n";
     return o.str();

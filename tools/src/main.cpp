@@ -13,6 +13,7 @@
 #include "Values.h"
 
 #include <CLI/CLI.hpp>
+#include <HalvaneLayouts.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,12 +42,19 @@ struct UsageError {
     std::string message;
 };
 
+// The library's default room as --room writes it: "3x3".
+std::string DefaultRoom() {
+    char text[64];
+    std::snprintf(text, sizeof text, "%gx%g", HALVANE_DEFAULT_ROOM_WIDTH, HALVANE_DEFAULT_ROOM_DEPTH);
+    return text;
+}
+
 // Options of the effect as typed. The values that need no parsing are read straight into `fx`,
 // so the defaults --help shows are the renderer's own; the rest is parsed by ToSettings.
 struct EffectArgs {
     EffectSettings fx;
-    std::string layout = "5.1";
-    std::string room = "3x3";
+    std::string layout = HalvaneFindLayout(HALVANE_DEFAULT_LAYOUT)->name;
+    std::string room = DefaultRoom();
     std::string source;
     std::string path;
     std::string orbit;
@@ -175,7 +183,7 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
         double v = 0;
         if (!ParseSpeakerValue(sv, bit, v, error))
             throw UsageError{"--speaker-volume " + error};
-        if (bit == 8)
+        if (bit == HALVANE_LFE)
             throw UsageError{"--speaker-volume " + sv + ": set the LFE speaker with --lfe-volume"};
         if (!inLayout.count(bit))
             throw UsageError{"--speaker-volume " + sv + ": layout " + layout->name + " has no " +
@@ -419,7 +427,7 @@ struct RenderArgs {
     std::vector<std::string> files;
     std::string outDir;
     int jobs = 0;
-    int block = 4096;
+    int block = HALVANE_MAX_BLOCK;
     std::string tail = "auto";
     CLI::Option* normalizeOption = nullptr;
     double normalize = 0.0;
@@ -623,7 +631,7 @@ int RunLayouts(const std::string& roomText, bool json) {
         for (int c = 0; c < l.channels; ++c) {
             const SpeakerInfo* s = SpeakerOfBit(l.speakers[c]);
             std::printf("  ch %d  %-4s %-22s", c, s->name, s->longName);
-            if (s->bit == 8)
+            if (s->bit == HALVANE_LFE)
                 std::printf("(bass only, not positioned)\n");
             else
                 std::printf("x %5.2f  y %5.2f\n", pos[c].x, pos[c].y);
@@ -636,8 +644,9 @@ int RunPlot(const EffectArgs& ea, int rate, bool noDelay, const std::string& out
     EffectSettings s = ToSettings(ea, false);
     s.propagationDelay = !noDelay;
     const Motion motion = ToMotion(ea, s);
-    if (rate < 1000 || rate > 768000)
-        throw UsageError{"--rate must be from 1000 to 768000 Hz"};
+    if (rate < kMinRate || rate > static_cast<int>(HALVANE_MAX_SAMPLE_RATE))
+        throw UsageError{"--rate must be from " + std::to_string(kMinRate) + " to " +
+                         std::to_string(HALVANE_MAX_SAMPLE_RATE) + " Hz"};
     const std::string svg = RoomSvg(s, motion, rate);
     if (out.empty() || out == "-") {
         std::fputs(svg.c_str(), stdout);
@@ -661,7 +670,7 @@ struct CommandLine {
     std::string demoOut;
     OutputArgs demoOutput;
     bool demoExact = false;
-    std::string layoutsRoom = "3x3";
+    std::string layoutsRoom = DefaultRoom();
     bool layoutsJson = false;
     EffectArgs plotEffect;
     int plotRate = 48000;
