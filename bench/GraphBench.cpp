@@ -1,5 +1,5 @@
 // Whole graph through the realtime entry ProcessPlanar: every layout, mono and stereo input, reverb
-// on and off, corner cross-feed on, at host blocks of 1 to 4096 samples. Items are sample frames
+// on and off, corner cross-feed on, at host blocks of 1 sample to the longest block. Items are sample frames
 // (one sample per input channel); "x_realtime" is seconds of 48 kHz audio processed per second.
 #include <benchmark/benchmark.h>
 

@@ -1,4 +1,4 @@
-// Kernels and single nodes at 64- and 4096-sample blocks. Items are samples summed over the
+// Kernels and single nodes at 64-sample blocks and the longest block. Items are samples summed over the
 // channels the kernel or node works on.
 #include <benchmark/benchmark.h>
 
@@ -267,8 +267,8 @@ BENCHMARK(BM_NodeReverb)
     ->MinTime(0.2);
 
 // The reverb node's lockstep loop built for each instruction set (1: SSE2, 2: AVX2, 3: AVX-512),
-// on layouts 3 (two channels), 63 (six) and 1599 (eight), 4096-sample blocks, no cross-feed. A set the
-// processor lacks is skipped.
+// on layouts 3 (two channels), 63 (six) and 1599 (eight), blocks of the longest length, no cross-feed. A set
+// the processor lacks is skipped.
 void BM_NodeReverbIsa(benchmark::State& state) {
     using Isa = CSurrReverbLockstep::Isa;
     const Isa isa = static_cast<Isa>(state.range(0));

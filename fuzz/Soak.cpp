@@ -22,8 +22,6 @@
 namespace {
 
 constexpr int RATE = 48000;
-constexpr int LAYOUT_CODES[] = {3, 51, 63, 255, 271, 1595, 1599};
-constexpr int SPEAKERS[] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
 // Memory may move by this much after the first minute (allocator noise, reverb lines resized
 // with the room) without counting as growth.
 constexpr long RSS_TOLERANCE_KB = 8 * 1024;
@@ -111,7 +109,7 @@ void ChangeParameter(Stream& s, std::mt19937& rng) {
         e.SetDryOutVolume(uni(0.0f, 1.0f));
         break;
     case 15:
-        e.SetVolumeChannel(SPEAKERS[rng() % 11], uni(0.0f, 1.5f));
+        e.SetVolumeChannel(HALVANE_SPEAKERS[rng() % HALVANE_SPEAKER_COUNT].bit, uni(0.0f, 1.5f));
         break;
     default:
         e.SetInverse(coin());
@@ -150,7 +148,8 @@ int main() {
     constexpr int MAX_BLOCK = 12000;
 
     std::vector<Stream> streams;
-    for (int code : LAYOUT_CODES) {
+    for (const HalvaneLayoutInfo& layout : HALVANE_LAYOUTS) {
+        const int code = layout.code;
         for (int inputs : {1, 2}) {
             Stream s{code, inputs, std::make_unique<CSurroundEffect>()};
             s.effect->SetSpeakersConfig(code, false);

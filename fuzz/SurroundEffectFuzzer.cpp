@@ -23,9 +23,9 @@ constexpr int MAX_SAMPLES = 20000;
 constexpr long SAMPLE_BUDGET = 120000;
 constexpr int MAX_CALLS = 96;
 
-// The seven supported layout codes and a few near misses.
-constexpr int LAYOUT_CODES[] = {3, 51, 63, 255, 271, 1595, 1599, 0, -1, 319, 1023, 0x7fffffff};
-constexpr int SPEAKER_BITS[] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
+// Codes no layout has, drawn beside the library's seven.
+constexpr int BAD_LAYOUT_CODES[] = {0, -1, 319, 1023, 0x7fffffff};
+constexpr int CODE_CHOICES = HALVANE_LAYOUT_COUNT + sizeof(BAD_LAYOUT_CODES) / sizeof(BAD_LAYOUT_CODES[0]);
 
 int g_messages = 0;
 // HALVANE_FUZZ_TRACE=1 prints every call, for reading a reproducer.
@@ -111,7 +111,7 @@ public:
         if (how < 64)
             return special[how % (sizeof(special) / sizeof(special[0]))];
         if (how < 128)
-            return SPEAKER_BITS[how % 11];
+            return HALVANE_SPEAKERS[how % HALVANE_SPEAKER_COUNT].bit;
         if (how < 192)
             return Range(-20, 30000);
         return static_cast<int>(Word());
@@ -119,8 +119,11 @@ public:
 
     int LayoutCode() {
         const uint8_t how = Byte();
-        if (how < 224)
-            return LAYOUT_CODES[how % (sizeof(LAYOUT_CODES) / sizeof(LAYOUT_CODES[0]))];
+        if (how < 224) {
+            const int k = how % CODE_CHOICES;
+            return k < HALVANE_LAYOUT_COUNT ? HALVANE_LAYOUTS[k].code
+                                            : BAD_LAYOUT_CODES[k - HALVANE_LAYOUT_COUNT];
+        }
         return AnyInt();
     }
 
@@ -454,7 +457,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             effects[in.Bool()] = std::make_unique<CSurroundEffect>();
             break;
         default: // parameters in their sane ranges, so that whole layouts get exercised
-            e.SetSpeakersConfig(LAYOUT_CODES[in.Range(0, 6)], true);
+            e.SetSpeakersConfig(HALVANE_LAYOUTS[in.Range(0, HALVANE_LAYOUT_COUNT - 1)].code, true);
             break;
         }
     }

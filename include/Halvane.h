@@ -191,7 +191,8 @@ public:
     ~CSurroundEffect() override;             // Free, then drops the lock
 
     // Builds the graph for a 1- or 2-channel format; any other channel count only sets m_nSpeakers.
-    // A sample rate outside 1..768000 Hz is refused: nothing changes, an earlier graph stays.
+    // A sample rate outside HALVANE_MIN_SAMPLE_RATE .. HALVANE_MAX_SAMPLE_RATE (HalvaneLayouts.h) is
+    // refused: nothing changes, an earlier graph stays.
     void Initialize(tWAVEFORMATEX* format) override;
     // Turns a record of 1 or 2 channels into one channel per speaker of the layout, in the layout's
     // channel order. Returns 1 on success, 0 when refused (a channel count other than the one given
@@ -339,8 +340,8 @@ private:
     // Realtime path: buffers sized once by Initialize, so steady-state blocks never allocate.
     int32_t m_nGraphInputs = 0;    // input channels of the built graph (1 or 2)
     _SOUNDDATAEX_ m_RtBlock;       // block record; points into the two buffers below
-    std::vector<float> m_RtInput;  // 2 x 4096 input samples
-    std::vector<float> m_RtOutput; // 10 x 4096 speaker samples
+    std::vector<float> m_RtInput;  // 2 x HALVANE_MAX_BLOCK input samples
+    std::vector<float> m_RtOutput; // 10 x HALVANE_MAX_BLOCK speaker samples
     float* m_RtOutputChannels[10] = {};
 
     void ApplySmoothing(); // hands the glide length (0 when off) to the nodes
