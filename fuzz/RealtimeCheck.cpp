@@ -26,14 +26,12 @@
 
 namespace {
 
-constexpr int LAYOUT_CODES[] = {3, 51, 63, 255, 271, 1595, 1599};
-constexpr int SPEAKERS[] = {HALVANE_FL,  HALVANE_FR,  HALVANE_FC, HALVANE_LFE, HALVANE_BL, HALVANE_BR,
-                            HALVANE_FLC, HALVANE_FRC, HALVANE_BC, HALVANE_SL,  HALVANE_SR};
 constexpr int RATE = 48000;
 // Block sizes a host might use, the largest block and one piece beyond it included.
-constexpr int BLOCK_SIZES[] = {1, 7, 31, 64, 128, 480, 512, 1024, 4095, 4096, 4097, 6000};
+constexpr int BLOCK_SIZES[] = {
+    1, 7, 31, 64, 128, 480, 512, 1024, HALVANE_MAX_BLOCK - 1, HALVANE_MAX_BLOCK, HALVANE_MAX_BLOCK + 1, 6000};
 constexpr int MAX_SAMPLES = 6000;
-constexpr int MAX_OUTPUTS = 10;
+constexpr int MAX_OUTPUTS = HALVANE_MAX_CHANNELS;
 
 #if defined(__clang__)
 #pragma clang diagnostic push
@@ -92,8 +90,8 @@ void ChangeEverything(CSurroundEffect& effect, int round) {
     effect.SetRoomSize(3.0f + 4.0f * a, 2.5f + 6.0f * b, true);
     effect.SetSoundPos(0.5f + 2.0f * b, 0.3f + 2.0f * a, true);
     if (round % 4 == 3)
-        effect.SetSpeakersConfig(LAYOUT_CODES[round % 7], true);
-    effect.SetSpeakerToChannel(SPEAKERS[round % 11], round % 10);
+        effect.SetSpeakersConfig(HALVANE_LAYOUTS[round % HALVANE_LAYOUT_COUNT].code, true);
+    effect.SetSpeakerToChannel(HALVANE_SPEAKERS[round % HALVANE_SPEAKER_COUNT].bit, round % 10);
     effect.SetLowPass(round % 2 == 1);
     effect.SetLowPassFreq(60 + 10 * (round % 6));
     effect.SetMoveOff(round % 3 != 2);
@@ -105,7 +103,7 @@ void ChangeEverything(CSurroundEffect& effect, int round) {
     effect.SetRevAbsorb(0.1f + 0.2f * b);
     effect.SetRevHFDecay(0.3f + 0.3f * a);
     effect.SetDryOutVolume(0.3f + 0.4f * b);
-    effect.SetVolumeChannel(SPEAKERS[(round + 3) % 11], 0.5f + 0.5f * b);
+    effect.SetVolumeChannel(HALVANE_SPEAKERS[(round + 3) % HALVANE_SPEAKER_COUNT].bit, 0.5f + 0.5f * b);
 }
 
 tWAVEFORMATEX Format(int inputs) {
@@ -149,28 +147,24 @@ int CheckOne(Buffers& io, int code, int inputs, bool smooth, long& blocks) {
     return 0;
 }
 
-// Holds the lock the way a setter on a control thread does, for as long as the test wants.
-class HeldEffect : public CSurroundEffect {
-public:
-    void Hold() { m_cs.Enter(); }
-    void Release() { m_cs.Leave(); }
-};
+// A setter holds the object's lock while it reports a layout code no layout has; this handler
+// makes that report last 200 ms, so a control thread holds the lock as long as the test wants.
+std::atomic<bool> g_lockHeld{false};
+void SlowMessage(const char*, const char*, unsigned int) {
+    g_lockHeld = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
 
 // The audio thread enters ProcessPlanar while a second thread holds the object's lock: the wait
 // must be reported. Returns only if it was not.
 int LockWait(Buffers& io) {
-    HeldEffect effect;
+    CSurroundEffect effect;
     tWAVEFORMATEX format = Format(2);
     effect.Initialize(&format);
     const int outputs = effect.GetOutputChannels(); // asked first: it waits for the lock too
-    std::atomic<bool> held{false};
-    std::thread control([&] {
-        effect.Hold();
-        held = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        effect.Release();
-    });
-    while (!held)
+    HalvaneSetMessageHandler(&SlowMessage);
+    std::thread control([&] { effect.SetSpeakersConfig(0, false); });
+    while (!g_lockHeld)
         std::this_thread::yield();
     RealtimeProcess(effect, io.inPtrs, 2, io.outPtrs, outputs, 64);
     control.join();
@@ -191,12 +185,12 @@ int main(int argc, char** argv) {
 
     long blocks = 0;
     for (bool smooth : {false, true})
-        for (int code : LAYOUT_CODES)
+        for (const HalvaneLayoutInfo& layout : HALVANE_LAYOUTS)
             for (int inputs : {1, 2})
-                if (CheckOne(io, code, inputs, smooth, blocks) != 0)
+                if (CheckOne(io, layout.code, inputs, smooth, blocks) != 0)
                     return 1;
     std::printf("halvane_rtsan: %ld blocks over %zu layouts, 1 and 2 inputs, smooth mode off and on, "
                 "every parameter changed between blocks: nothing reported\n",
-                blocks, sizeof(LAYOUT_CODES) / sizeof(LAYOUT_CODES[0]));
+                blocks, static_cast<size_t>(HALVANE_LAYOUT_COUNT));
     return 0;
 }
