@@ -266,6 +266,33 @@ BENCHMARK(BM_NodeReverb)
     ->Args({HALVANE_MAX_BLOCK, 1})
     ->MinTime(0.2);
 
+// Reverb node with and without its worker thread, 4096-sample blocks, layouts 63 and 1599.
+// Wall-clock time: the worker's share does not show in the calling thread's processor time.
+void BM_NodeReverbWorkers(benchmark::State& state) {
+    CSurrReverbEffect node;
+    node.SetSpeakersConfig(static_cast<int>(state.range(0)));
+    tWAVEFORMATEX f = Format(1);
+    node.Initialize(&f);
+    node.SetWorkerThreads(static_cast<int>(state.range(1)));
+    const int n = 4096;
+    const std::vector<float> input = Noise(n, 7);
+    _SOUNDDATAEX_ block;
+    block.Allocate(node.m_nSpeakers, n);
+    for (auto _ : state) {
+        for (float* channel : block.Channels)
+            std::copy(input.begin(), input.end(), channel);
+        node.Process(&block);
+        benchmark::DoNotOptimize(block.Channels[0]);
+    }
+    block.Release();
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_NodeReverbWorkers)
+    ->ArgNames({"layout", "workers"})
+    ->ArgsProduct({{63, 1599}, {0, 1}})
+    ->MinTime(0.2)
+    ->UseRealTime();
+
 // The reverb node's lockstep loop built for each instruction set (1: SSE2, 2: AVX2, 3: AVX-512),
 // on layouts 3 (two channels), 63 (six) and 1599 (eight), blocks of the longest length, no cross-feed. A set
 // the processor lacks is skipped.

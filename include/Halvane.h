@@ -238,6 +238,15 @@ public:
     // Volume of one speaker (a speaker bit) or, for any other value 0..9, of a channel index.
     // Only with a graph; a later Initialize resets all to 1.0.
     void SetVolumeChannel(int speaker, float volume);
+    // Opt-in worker threads: up to n extra threads of this object's own share each block's work
+    // (today the reverb of half the speakers, from four speakers on, runs on one extra thread, so
+    // any n above 1 acts as 1). Every sample stays bit-identical to processing on one thread. With
+    // workers, the caller and the worker hand blocks over by spinning briefly and then sleeping, so
+    // processing may make system calls; it still never allocates. 0, the default, creates no
+    // thread and keeps every realtime guarantee above. Kept across Initialize; copies take it too.
+    // Returns the threads in use now (or, without a graph, the ones the next Initialize will start;
+    // fewer when the system gives none).
+    int SetWorkerThreads(int n);
 
     // Smooth mode, off by default. Off, every change applies from the next block on as a jump: gains
     // and volumes switch, travel-time delays skip whole samples, a new filter cut-off restarts the
@@ -346,6 +355,7 @@ private:
 
     void ApplySmoothing(); // hands the glide length (0 when off) to the nodes
     bool m_bSmoothing = false;
+    int32_t m_nWorkerThreads = 0; // extra threads asked for with SetWorkerThreads
 };
 
 #endif // HALVANE_H

@@ -110,6 +110,7 @@ void CSurroundEffect::CopyParameters(const CSurroundEffect& other) {
     m_fLFEVolume = other.m_fLFEVolume;
     m_nLFEMaxFreq = other.m_nLFEMaxFreq;
     m_bSmoothing = other.m_bSmoothing;
+    m_nWorkerThreads = other.m_nWorkerThreads;
 }
 
 CSurroundEffect::~CSurroundEffect() {
@@ -250,6 +251,7 @@ void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
     m_pReverb->m_bProcessAdvance = m_bProcessAdvance;
     m_pReverb->SetRevWet(m_fRevWet);
     m_pReverb->Initialize(format);
+    m_pReverb->SetWorkerThreads(m_nWorkerThreads);
     m_pReverb->SetInput(m_pMux);
 }
 

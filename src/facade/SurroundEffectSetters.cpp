@@ -1,5 +1,7 @@
 // Parameter setters: each stores its value for the next Initialize and, once the graph exists,
 // hands it to the node that uses it (setters with an apply flag only when the flag is set).
+#include <algorithm>
+
 #include "Halvane.h"
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
@@ -202,4 +204,13 @@ void CSurroundEffect::ApplySmoothing() {
     m_pLFEFilter->SetGlide(glide);
     m_pLowPass->SetGlide(glide);
     m_pReverb->SetGlide(glide);
+}
+
+int CSurroundEffect::SetWorkerThreads(int n) {
+    CriticalSectionGuard lock(m_cs);
+    // One extra thread is all the graph can use today.
+    m_nWorkerThreads = std::clamp(n, 0, 1);
+    if (!m_bInitialized)
+        return m_nWorkerThreads;
+    return m_pReverb->SetWorkerThreads(m_nWorkerThreads);
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "core/SpeakerLayout.h"
+#include "core/SurrWorkerThread.h"
 #include "dsp/nsp.h"
 #include "nodes/SurrEffectDelay.h"
 #include "reverb/SurrReverbFdnEffect.h"
@@ -73,6 +75,13 @@ int32_t GlideCrossPath(Glide<double>& path, const float* ring, int32_t oldest, f
     return run;
 }
 
+// With a worker, the cores split into two groups only from four cores on, so that each group
+// still runs its cores side by side in vector lanes.
+constexpr int MIN_SPLIT_CORES = 4;
+// Pieces shorter than this run both groups on the calling thread: handing a few samples' work to
+// the other thread costs more than it saves.
+constexpr int32_t MIN_PARALLEL_PIECE = 256;
+
 } // namespace
 
 CSurrReverbEffect::CSurrReverbEffect() = default;
@@ -106,8 +115,16 @@ void CSurrReverbEffect::SetGlide(int32_t samples) {
 // The lockstep engine's lines get the cores' smooth-mode capacity, so that taking the cores over
 // again after a room glide allocates nothing.
 void CSurrReverbEffect::ReserveForGlides() {
-    if (m_nGlide > 0 && m_pFdn[0])
-        m_Lockstep.ReserveUpTo(m_pFdn, std::min(m_nSpeakers, MAX_CHANNELS), m_pFdn[0]->LineCapacity());
+    if (m_nGlide <= 0 || !m_pFdn[0])
+        return;
+    const int count = std::min(m_nSpeakers, MAX_CHANNELS);
+    const int32_t longest = m_pFdn[0]->LineCapacity();
+    if (m_nSplit == 0) {
+        m_Lockstep.ReserveUpTo(m_pFdn, count, longest);
+    } else {
+        m_Lockstep.ReserveUpTo(m_pFdn, m_nSplit, longest);
+        m_SecondLockstep.ReserveUpTo(m_pFdn + m_nSplit, count - m_nSplit, longest);
+    }
 }
 
 bool CSurrReverbEffect::CoresGliding() const {
@@ -118,7 +135,9 @@ bool CSurrReverbEffect::CoresGliding() const {
 }
 
 void CSurrReverbEffect::DeleteCores() {
-    m_Lockstep.Release(); // what it held belongs to these cores
+    m_Lockstep.Release(); // what they held belongs to these cores
+    m_SecondLockstep.Release();
+    m_nSplit = 0;
     for (CSurrReverbFdnEffect*& core : m_pFdn) {
         delete core;
         core = nullptr;
@@ -203,8 +222,55 @@ void CSurrReverbEffect::UpdateParams() {
         core->SetWet(m_fWet);
         core->SetRoomSize(m_fRoomSize); // rebuilds the lines only when the clamped size changes
     }
-    // Sized here, on the parameter path, so that blocks do not allocate.
-    m_Lockstep.Reserve(m_pFdn, std::min(m_nSpeakers, MAX_CHANNELS));
+    ReserveLockstep();
+}
+
+// Sized on the parameter path, so that blocks do not allocate.
+void CSurrReverbEffect::ReserveLockstep() {
+    const int count = std::min(m_nSpeakers, MAX_CHANNELS);
+    const int split = GroupSplit(count);
+    if (split != m_nSplit)
+        Regroup(split);
+    if (split == 0) {
+        m_Lockstep.Reserve(m_pFdn, count);
+    } else {
+        m_Lockstep.Reserve(m_pFdn, split);
+        m_SecondLockstep.Reserve(m_pFdn + split, count - split);
+    }
+}
+
+void CSurrReverbEffect::SyncCores() {
+    m_Lockstep.HandBack(m_pFdn);
+    m_SecondLockstep.HandBack(m_pFdn + m_nSplit);
+}
+
+int CSurrReverbEffect::SetWorkerThreads(int n) {
+    if (n <= 0) {
+        m_pWorker.reset();
+    } else if (!m_pWorker) {
+        try {
+            m_pWorker = std::make_unique<CSurrWorkerThread>();
+        } catch (const std::exception&) {
+            // No thread to be had: the cores keep running on the calling thread.
+        }
+    }
+    if (m_bInitialized) {
+        ReserveLockstep();
+        ReserveForGlides();
+    }
+    return m_pWorker ? 1 : 0;
+}
+
+// Cores in the first group, or 0 for one group.
+int CSurrReverbEffect::GroupSplit(int count) const {
+    return m_pWorker && count >= MIN_SPLIT_CORES ? (count + 1) / 2 : 0;
+}
+
+// The engines give their cores' lines back before the cores change groups, so that no engine
+// takes over lines another one still holds.
+void CSurrReverbEffect::Regroup(int split) {
+    SyncCores();
+    m_nSplit = split;
 }
 
 void CSurrReverbEffect::UpdateRoomSize(float width, float depth) {
@@ -261,14 +327,14 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
     float* samples[MAX_CHANNELS] = {};
     for (int i = 0; i < count; ++i)
         samples[i] = data->Channels[i] + offset;
-    // A core that glides runs on its own, sample by sample; the engine hands its lines back first.
-    const bool gliding = CoresGliding();
-    if (gliding)
+    // A core that glides runs on its own, sample by sample; the engines hand their lines back first.
+    if (CoresGliding()) {
         SyncCores();
-    if (gliding || !m_Lockstep.Process(m_pFdn, samples, count, n)) {
         for (int i = 0; i < count; ++i)
             if (m_pFdn[i])
                 m_pFdn[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});
+    } else {
+        RunCores(samples, count, n);
     }
 
     // Layouts 3 and 271 have no back-left and back-right speakers.
@@ -318,4 +384,40 @@ void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset
         AddScaled(ring + readAt, CROSS_GAIN[i], dest + glided, first);
         AddScaled(ring, CROSS_GAIN[i], dest + glided + first, rest - first);
     }
+}
+
+// The cores are independent within a piece (the cross-feed runs after all of them), so the two
+// groups may run at the same time; each core computes the samples it would compute alone.
+void CSurrReverbEffect::RunCores(float* const* samples, int count, int32_t n) {
+    const int split = GroupSplit(count);
+    if (split != m_nSplit)
+        Regroup(split);
+    if (split == 0) {
+        RunGroup(m_Lockstep, m_pFdn, samples, count, n);
+        return;
+    }
+    m_SecondJob = SecondGroupJob{samples + split, count - split, n};
+    const bool parallel = n >= MIN_PARALLEL_PIECE;
+    if (parallel)
+        m_pWorker->Start(&CSurrReverbEffect::RunSecondGroup, this);
+    RunGroup(m_Lockstep, m_pFdn, samples, split, n);
+    if (parallel)
+        m_pWorker->Finish();
+    else
+        RunSecondGroup(this);
+}
+
+void CSurrReverbEffect::RunSecondGroup(void* self) {
+    auto* reverb = static_cast<CSurrReverbEffect*>(self);
+    const SecondGroupJob& job = reverb->m_SecondJob;
+    RunGroup(reverb->m_SecondLockstep, reverb->m_pFdn + reverb->m_nSplit, job.samples, job.count, job.n);
+}
+
+void CSurrReverbEffect::RunGroup(CSurrReverbLockstep& engine, CSurrReverbFdnEffect* const* cores,
+                                 float* const* samples, int count, int32_t n) {
+    if (engine.Process(cores, samples, count, n))
+        return;
+    for (int i = 0; i < count; ++i)
+        if (cores[i])
+            cores[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});
 }

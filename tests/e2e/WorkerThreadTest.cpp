@@ -1,0 +1,98 @@
+// Opt-in worker threads: the same samples as one thread, whatever the layout, blocks and motion.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "E2eSupport.h"
+#include "Halvane.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr int LAYOUTS[] = {3, 51, 63, 255, 271, 1595, 1599};
+
+// One effect per worker setting, fed the same blocks and the same moves between them. The third
+// effect switches its worker on and off between blocks, so the cores change hands mid-tail.
+struct Renders {
+    CSurroundEffect effect[3];
+    Channels out[3];
+};
+
+void Configure(CSurroundEffect& effect, int layout, int inputs, bool smooth) {
+    effect.SetSmoothing(smooth);
+    effect.SetSpeakersConfig(layout, true);
+    effect.SetRoomSize(4.0f, 6.0f, true);
+    effect.SetProcessAdvance(true);
+    tWAVEFORMATEX format = Format(inputs, 48000);
+    effect.Initialize(&format);
+}
+
+} // namespace
+
+TEST(Thread, WorkerThreadsGiveTheSamplesOfOneThread) {
+    std::mt19937 rng(19);
+    bool smooth = false;
+    for (const int layout : LAYOUTS) {
+        // Smooth mode on for every other layout: glides of the moving source and the room.
+        smooth = !smooth;
+        SCOPED_TRACE(testing::Message() << "layout " << layout << (smooth ? " smooth" : ""));
+        const int inputs = 1 + layout % 2;
+        const Channels input = Noise(inputs, 24000, 100u + static_cast<unsigned>(layout));
+        Renders r;
+        for (int e = 0; e < 3; ++e)
+            Configure(r.effect[e], layout, inputs, smooth);
+        EXPECT_EQ(r.effect[1].SetWorkerThreads(1), 1);
+        EXPECT_EQ(r.effect[2].SetWorkerThreads(4), 1); // more than the graph can use
+        const int outputs = r.effect[0].GetOutputChannels();
+        for (auto& out : r.out)
+            out.assign(outputs, {});
+
+        std::uniform_int_distribution<int> blockLength(1, 9000);
+        for (size_t start = 0; start < input[0].size();) {
+            const size_t n = std::min<size_t>(blockLength(rng), input[0].size() - start);
+            Channels part;
+            for (const auto& channel : input)
+                part.emplace_back(channel.begin() + start, channel.begin() + start + n);
+            const float x = 0.2f + static_cast<float>(rng() % 37) * 0.1f;
+            const float y = 0.3f + static_cast<float>(rng() % 53) * 0.1f;
+            const bool planar = rng() % 2 == 0;
+            const bool worker = rng() % 3 != 0;
+            r.effect[2].SetWorkerThreads(worker ? 1 : 0);
+            const bool resize = rng() % 8 == 0;
+            for (int e = 0; e < 3; ++e) {
+                r.effect[e].SetSoundPos(x, y, true);
+                if (resize)
+                    r.effect[e].SetRoomSize(x + 3.0f, y + 3.0f, true);
+                const Channels result =
+                    planar ? RenderPlanar(r.effect[e], part, n, outputs) : ProcessOnce(r.effect[e], part);
+                ASSERT_EQ(static_cast<int>(result.size()), outputs);
+                for (int k = 0; k < outputs; ++k)
+                    r.out[e][k].insert(r.out[e][k].end(), result[k].begin(), result[k].end());
+            }
+            start += n;
+        }
+        for (int k = 0; k < outputs; ++k) {
+            EXPECT_TRUE(SameBits(r.out[1][k], r.out[0][k])) << "channel " << k;
+            EXPECT_TRUE(SameBits(r.out[2][k], r.out[0][k])) << "channel " << k;
+        }
+    }
+}
+
+TEST(Thread, WorkerThreadsAreKeptAcrossInitializeAndCopies) {
+    CSurroundEffect effect;
+    EXPECT_EQ(effect.SetWorkerThreads(-3), 0);
+    EXPECT_EQ(effect.SetWorkerThreads(2), 1); // no graph yet: what Initialize will start
+    tWAVEFORMATEX format = Format(2, 44100);
+    effect.Initialize(&format);
+    effect.Initialize(&format); // a second graph takes the setting over as well
+    CSurroundEffect copy(effect);
+    copy.Initialize(&format);
+    CSurroundEffect plain;
+    plain.Initialize(&format);
+    const Channels input = Noise(2, 10000, 7);
+    const Channels expected = ProcessInBlocks(plain, input, 3000);
+    EXPECT_EQ(ProcessInBlocks(effect, input, 3000), expected);
+    EXPECT_EQ(ProcessInBlocks(copy, input, 3000), expected);
+    EXPECT_EQ(effect.SetWorkerThreads(0), 0);
+}
