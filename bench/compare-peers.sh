@@ -2,6 +2,7 @@
 # Renders one 60-second 48 kHz stereo file to 5.1 with `halvane render` and with the closest tools
 # from the distribution (sox: remix to six channels plus reverb on each; ffmpeg: the surround upmix
 # filter), several runs each, interleaved so that a change in machine load hits every tool alike.
+# halvane_t1 is the same render on one thread (--threads 1), which shows what the threads bring.
 # Prints the median wall-clock and CPU (user + system) time of each tool and its ratio to halvane's.
 #
 #   bench/compare-peers.sh [RUNS]        (default 5; HALVANE=path/to/halvane to pick a binary)
@@ -23,9 +24,10 @@ IN=$WORK/in.wav
 sox -n -r 48000 -c 2 -b 16 "$IN" synth 60 pinknoise pinknoise vol 0.5
 
 run_halvane() { "$HALVANE" render "$IN" "$WORK/halvane.wav" --layout 5.1 -f -q; }
+run_halvane_t1() { "$HALVANE" render "$IN" "$WORK/halvane1.wav" --layout 5.1 -f -q --threads 1; }
 run_sox() { sox -V1 "$IN" -e floating-point -b 32 "$WORK/sox.wav" remix 1 2 1,2 1,2 1 2 reverb; }
 run_ffmpeg() { ffmpeg -nostdin -v error -y -i "$IN" -af surround=chl_out=5.1 -c:a pcm_f32le "$WORK/ffmpeg.wav"; }
-TOOLS=(halvane sox ffmpeg)
+TOOLS=(halvane halvane_t1 sox ffmpeg)
 
 # One timed run: appends "wall cpu" to the tool's list.
 declare -A WALL CPU
@@ -45,13 +47,13 @@ for ((r = 1; r <= RUNS; r++)); do
 done
 
 printf '60 s of 48 kHz stereo to 5.1, median of %d runs\n' "$RUNS"
-printf '%-8s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
+printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
 HW=$(echo "${WALL[halvane]}" | median)
 HC=$(echo "${CPU[halvane]}" | median)
 for tool in "${TOOLS[@]}"; do
     w=$(echo "${WALL[$tool]}" | median)
     c=$(echo "${CPU[$tool]}" | median)
     awk -v t="$tool" -v w="$w" -v c="$c" -v hw="$HW" -v hc="$HC" \
-        'BEGIN { printf "%-8s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w, w / hw, c / hc }'
+        'BEGIN { printf "%-11s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w, w / hw, c / hc }'
 done
 echo "(ratios: the tool's time over halvane's; above 1 means halvane is faster)"

@@ -261,9 +261,13 @@ int CSurrReverbEffect::SetWorkerThreads(int n) {
     return m_pWorker ? 1 : 0;
 }
 
-// Cores in the first group, or 0 for one group.
+// Cores in the first group, or 0 for one group. Where one vector register holds eight lanes
+// (AVX-512), one pass of the lockstep loop serves up to eight cores, and two groups of four lanes
+// on two threads take longer than that pass (measured: BM_NodeReverbWorkers); with narrower
+// vectors eight lanes cost two registers per step, and the halves gain from running in parallel.
 int CSurrReverbEffect::GroupSplit(int count) const {
-    return m_pWorker && count >= MIN_SPLIT_CORES ? (count + 1) / 2 : 0;
+    const bool pays = CSurrReverbLockstep::ActiveIsa() != CSurrReverbLockstep::Isa::Avx512;
+    return m_pWorker && pays && count >= MIN_SPLIT_CORES ? (count + 1) / 2 : 0;
 }
 
 // The engines give their cores' lines back before the cores change groups, so that no engine

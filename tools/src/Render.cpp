@@ -2,6 +2,7 @@
 
 #include "Layouts.h"
 #include "RoomSvg.h"
+#include "StageRing.h"
 
 #include <Halvane.h>
 #include <HalvaneLayouts.h>
@@ -11,6 +12,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <system_error>
+#include <thread>
 
 namespace halvane_cli {
 
@@ -105,6 +108,11 @@ private:
     std::vector<float*> m_rows;
 };
 
+// Samples of one window of an automatic tail.
+int64_t QuietWindow(int rate) {
+    return std::max<int64_t>(1, std::llround(kQuietWindowSeconds * rate));
+}
+
 // Reading: the input block by block, with NaN and infinities replaced by silence (and counted),
 // then the tail's silence.
 class BlockReader {
@@ -112,7 +120,7 @@ public:
     BlockReader(InputStream& input, int block, const Tail& tail, int rate)
         : m_input(input), m_block(block), m_auto(tail.automatic),
           m_tailLeft(std::llround((tail.automatic ? kMaxAutoTailSeconds : tail.seconds) * rate)),
-          m_window(std::max<int64_t>(1, std::llround(kQuietWindowSeconds * rate))), m_windowLeft(m_window),
+          m_window(QuietWindow(rate)), m_windowLeft(m_window),
           m_interleaved(static_cast<size_t>(block) * input.channels()) {}
 
     // Fills the rows of `in` with the next block. Returns its frames, 0 at the end, -1 on a read
@@ -136,27 +144,18 @@ public:
         // An automatic tail's blocks end on its window grid, so each window is judged whole.
         const int64_t n = std::min<int64_t>({m_tailLeft, m_block, m_auto ? m_windowLeft : m_block});
         m_tailLeft -= n;
+        m_windowLeft -= n;
+        if (m_windowLeft == 0)
+            m_windowLeft = m_window;
         for (int c = 0; c < in.channels(); ++c)
             std::fill(in.rows()[c], in.rows()[c] + n, 0.0f);
         return static_cast<int>(n);
     }
 
-    // Shows an automatic tail the output of the block Next returned last; a window that stayed
-    // below the quiet level ends it.
-    void Observe(const PlanarBlock& out, int n) {
-        if (!m_auto || !m_inputDone)
-            return;
-        for (int c = 0; c < out.channels(); ++c)
-            for (int i = 0; i < n; ++i)
-                m_windowPeak = std::max(m_windowPeak, std::fabs(out.rows()[c][i]));
-        m_windowLeft -= n;
-        if (m_windowLeft > 0)
-            return;
-        if (m_windowPeak < kQuietLevel)
-            m_tailLeft = 0;
-        m_windowLeft = m_window;
-        m_windowPeak = 0.0f;
-    }
+    // Whether the block Next returned last was tail silence.
+    bool inTail() const { return m_inputDone; }
+    // No more tail: the next Next returns 0.
+    void EndTail() { m_tailLeft = 0; }
 
     int64_t inputFrames() const { return m_inputFrames; }
     int64_t nonFinite() const { return m_nonFinite; }
@@ -173,18 +172,46 @@ private:
             }
     }
 
-    const float kQuietLevel = static_cast<float>(std::pow(10.0, kQuietDbfs / 20.0)); // -90 dBFS = 3.16e-5
     InputStream& m_input;
     const int m_block;
     const bool m_auto;
     int64_t m_tailLeft; // the fixed tail, or the most an automatic one may add
     const int64_t m_window;
-    int64_t m_windowLeft;
-    float m_windowPeak = 0.0f;
+    int64_t m_windowLeft; // of the window the next tail block falls in
     bool m_inputDone = false;
     int64_t m_inputFrames = 0;
     int64_t m_nonFinite = 0;
     std::vector<float> m_interleaved;
+};
+
+// The end of an automatic tail: shown the output of each tail block, in order, it tells when a
+// whole window has stayed below the quiet level.
+class QuietTail {
+public:
+    QuietTail(const Tail& tail, int rate) : m_auto(tail.automatic), m_window(QuietWindow(rate)) {}
+
+    // True when this block completes a quiet window: the tail ends after it.
+    bool Quiet(const PlanarBlock& out, int offset, int n) {
+        if (!m_auto)
+            return false;
+        for (int c = 0; c < out.channels(); ++c)
+            for (int i = offset; i < offset + n; ++i)
+                m_windowPeak = std::max(m_windowPeak, std::fabs(out.rows()[c][i]));
+        m_windowLeft -= n;
+        if (m_windowLeft > 0)
+            return false;
+        const bool quiet = m_windowPeak < kQuietLevel;
+        m_windowLeft = m_window;
+        m_windowPeak = 0.0f;
+        return quiet;
+    }
+
+private:
+    const float kQuietLevel = static_cast<float>(std::pow(10.0, kQuietDbfs / 20.0)); // -90 dBFS = 3.16e-5
+    const bool m_auto;
+    const int64_t m_window;
+    int64_t m_windowLeft = m_window;
+    float m_windowPeak = 0.0f;
 };
 
 // Processing: the library is called on the host block, cut where a moving source is re-placed;
@@ -195,7 +222,8 @@ public:
         : m_fx(fx), m_motion(motion), m_rate(rate), m_interval(ControlInterval(rate)),
           m_moving(motion.kind() != Motion::Kind::Still), m_nextControl(m_interval) {}
 
-    bool Run(const PlanarBlock& in, const PlanarBlock& out, int n, std::string& error) {
+    // Processes frames offset .. offset + n - 1 of the rows.
+    bool Run(const PlanarBlock& in, const PlanarBlock& out, int offset, int n, std::string& error) {
         const int nIn = in.channels();
         const int nOut = out.channels();
         m_inSeg.resize(nIn);
@@ -211,9 +239,9 @@ public:
                 seg = static_cast<int>(std::min<int64_t>(seg, m_nextControl - (m_frame + pos)));
             }
             for (int c = 0; c < nIn; ++c)
-                m_inSeg[c] = in.rows()[c] + pos;
+                m_inSeg[c] = in.rows()[c] + offset + pos;
             for (int c = 0; c < nOut; ++c)
-                m_outSeg[c] = out.rows()[c] + pos;
+                m_outSeg[c] = out.rows()[c] + offset + pos;
             if (!m_fx.ProcessPlanar(m_inSeg.data(), nIn, m_outSeg.data(), nOut, seg)) {
                 error = "the library refused a block";
                 return false;
@@ -319,6 +347,7 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
     const PlanarBlock processed(nOut, job.block);
     BlockReader reader(input, job.block, job.tail, input.sampleRate());
     SegmentProcessor processor(fx, job.motion, input.sampleRate());
+    QuietTail quiet(job.tail, input.sampleRate());
     BlockWriter writer(fx, out, job.effect.NeedsPostProcessing(), nOut);
     for (;;) {
         const int n = reader.Next(in, error);
@@ -326,9 +355,10 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
             return false;
         if (n == 0)
             break;
-        if (!processor.Run(in, processed, n, error) || !writer.Write(processed, n, error))
+        if (!processor.Run(in, processed, 0, n, error) || !writer.Write(processed, n, error))
             return false;
-        reader.Observe(processed, n);
+        if (reader.inTail() && quiet.Quiet(processed, 0, n))
+            reader.EndTail();
         stats.frames += n;
         if (progress)
             progress->fetch_add(n);
@@ -337,6 +367,151 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
     stats.nonFinite = reader.nonFinite();
     stats.peaks = writer.meter().peaks();
     return true;
+}
+
+// The threaded render: a reading thread, this thread processing, a writing thread, with the
+// blocks in flight held in a StageRing. The library gets the same calls of job.block frames (cut
+// where a moving source is re-placed) and the reader and writer see the stream in order, so the
+// output is the one RunBlocks writes. An automatic tail is judged here, on the processed blocks;
+// the reader may run some silence ahead, which is never processed.
+class ThreadedBlocks {
+public:
+    ThreadedBlocks(InputStream& input, Effect& fx, FrameSink& out, const RenderJob& job)
+        : m_input(input), m_fx(fx), m_out(out), m_job(job), m_frames(SlotFrames(job.block)),
+          m_ring(kSlots, 3), m_reader(input, m_frames, job.tail, input.sampleRate()),
+          m_writer(fx, out, job.effect.NeedsPostProcessing(), fx.GetOutputChannels()) {
+        for (int i = 0; i < kSlots; ++i)
+            m_slots.push_back(
+                Slot{PlanarBlock(input.channels(), m_frames), PlanarBlock(fx.GetOutputChannels(), m_frames)});
+    }
+
+    bool Run(std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
+        std::thread reader, writer;
+        try {
+            reader = std::thread([this] { Read(); });
+            writer = std::thread([this, progress] { Write(progress); });
+        } catch (const std::system_error&) {
+            Fail(m_processError, "cannot start the reading and writing threads; render with --threads 1");
+        }
+        if (reader.joinable() && writer.joinable())
+            Process();
+        if (writer.joinable())
+            writer.join();
+        m_ring.Stop(); // the reader may wait for a slot past the end of an automatic tail
+        if (reader.joinable())
+            reader.join();
+        // The stage that failed first stopped the others: one message at most.
+        for (const std::string* e : {&m_readError, &m_processError, &m_writeError})
+            if (!e->empty()) {
+                error = *e;
+                return false;
+            }
+        stats.frames = m_written;
+        stats.inputFrames = m_reader.inputFrames();
+        stats.nonFinite = m_reader.nonFinite();
+        stats.peaks = m_writer.meter().peaks();
+        return true;
+    }
+
+private:
+    static constexpr int kSlots = 4;
+    // Frames a slot carries: whole host blocks, about one library block (or one longer host block),
+    // so that small host blocks do not cost a hand-over each.
+    static int SlotFrames(int block) { return block * std::max(1, HALVANE_MAX_BLOCK / block); }
+    enum Stage { READ, PROCESS, WRITE };
+    struct Slot {
+        PlanarBlock in;
+        PlanarBlock out;
+        int frames = 0;    // 0: the stream has ended
+        bool tail = false; // tail silence
+    };
+
+    Slot* Take(Stage stage) {
+        const int64_t block = m_ring.Acquire(stage);
+        return block < 0 ? nullptr : &m_slots[static_cast<size_t>(block % kSlots)];
+    }
+
+    void Fail(std::string& where, const std::string& message) {
+        where = message;
+        m_ring.Stop();
+    }
+
+    void Read() {
+        std::string error;
+        for (Slot* slot; (slot = Take(READ));) {
+            const int n = m_reader.Next(slot->in, error);
+            if (n < 0)
+                return Fail(m_readError, error);
+            slot->frames = n;
+            slot->tail = m_reader.inTail();
+            m_ring.Release(READ);
+            if (n == 0)
+                return;
+        }
+    }
+
+    // Cuts the slot into host blocks; a quiet window that ends inside a slot ends the tail there.
+    void Process() {
+        SegmentProcessor processor(m_fx, m_job.motion, m_input.sampleRate());
+        QuietTail quiet(m_job.tail, m_input.sampleRate());
+        std::string error;
+        bool ended = false;
+        for (Slot* slot; (slot = Take(PROCESS));) {
+            int n = ended ? 0 : slot->frames; // once released, the slot may carry a later block
+            for (int done = 0; done < n;) {
+                const int len = std::min(m_job.block, n - done);
+                if (!processor.Run(slot->in, slot->out, done, len, error))
+                    return Fail(m_processError, error);
+                if (slot->tail && quiet.Quiet(slot->out, done, len)) {
+                    ended = true;
+                    n = done + len;
+                }
+                done += len;
+            }
+            slot->frames = n;
+            m_ring.Release(PROCESS);
+            if (n == 0)
+                return;
+        }
+    }
+
+    void Write(std::atomic<int64_t>* progress) {
+        // The final stage reads only the effect's speaker tables, which stay as they are while
+        // blocks are processed.
+        std::string error;
+        for (Slot* slot; (slot = Take(WRITE));) {
+            const int n = slot->frames;
+            if (n > 0 && !m_writer.Write(slot->out, n, error))
+                return Fail(m_writeError, error);
+            m_ring.Release(WRITE);
+            if (n == 0)
+                return;
+            m_written += n;
+            if (progress)
+                progress->fetch_add(n);
+        }
+    }
+
+    InputStream& m_input;
+    Effect& m_fx;
+    FrameSink& m_out;
+    const RenderJob& m_job;
+    const int m_frames;
+    StageRing m_ring;
+    std::vector<Slot> m_slots;
+    BlockReader m_reader; // used by the reading thread only until it is joined
+    BlockWriter m_writer; // used by the writing thread only until it is joined
+    int64_t m_written = 0;
+    std::string m_readError, m_processError, m_writeError;
+};
+
+// Reads, processes and writes on one thread, or on three for job.threads above 1.
+bool RunStream(InputStream& input, Effect& fx, FrameSink& out, const RenderJob& job,
+               std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
+    if (job.threads <= 1)
+        return RunBlocks(input, fx, out, job, progress, stats, error);
+    fx.SetWorkerThreads(job.threads - 1);
+    return ThreadedBlocks(input, fx, out, job).Run(progress, stats, error);
 }
 
 // The second pass of --normalize: the scratch file scaled so that its peak lands at the level
@@ -377,10 +552,10 @@ bool WriteNormalized(ScratchFile& scratch, OutputFile& out, const RenderJob& job
 bool RenderInto(InputStream& input, CSurroundEffect& fx, OutputFile& out, const RenderJob& job,
                 std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     if (!job.normalize)
-        return RunBlocks(input, fx, out, job, progress, stats, error);
+        return RunStream(input, fx, out, job, progress, stats, error);
     ScratchFile scratch;
     return scratch.Create(job.output, fx.GetOutputChannels(), input.sampleRate(), error) &&
-           RunBlocks(input, fx, scratch, job, progress, stats, error) &&
+           RunStream(input, fx, scratch, job, progress, stats, error) &&
            WriteNormalized(scratch, out, job, stats, error);
 }
 

@@ -72,6 +72,9 @@ struct RenderJob {
     EffectSettings effect;
     Motion motion = Motion::Still({HALVANE_DEFAULT_SOURCE_X, HALVANE_DEFAULT_SOURCE_Y});
     int block = HALVANE_MAX_BLOCK; // frames handed to the library per call by the host loop
+    // Threads of this render: 1 reads, processes and writes on the calling thread; more read and
+    // write on threads of their own and give the library threads - 1 worker threads.
+    int threads = 1;
     Tail tail;
     bool normalize = false; // scale the whole render so that its peak lands at normalizeDb dBFS
     double normalizeDb = 0.0;

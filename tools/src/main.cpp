@@ -427,6 +427,7 @@ struct RenderArgs {
     std::vector<std::string> files;
     std::string outDir;
     int jobs = 0;
+    int threads = 0;
     int block = HALVANE_MAX_BLOCK;
     std::string tail = "auto";
     CLI::Option* normalizeOption = nullptr;
@@ -548,8 +549,13 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
             t.job.plotFile = oa.plot;
         tasks.push_back(std::move(t));
     }
-    const int jobs =
-        r.jobs > 0 ? r.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = r.jobs > 0 ? r.jobs : cores;
+    // Renders that run at once share the threads, so that -j never asks for more than --threads.
+    const int parallel = std::max(1, std::min<int>(jobs, static_cast<int>(tasks.size())));
+    const int threadsEach = std::max(1, (r.threads > 0 ? r.threads : cores) / parallel);
+    for (Task& t : tasks)
+        t.job.threads = threadsEach;
     RunTasks(tasks, jobs, oa.quiet, {});
     failures += ReportTasks(tasks, oa.quiet, r.json);
     if (failures > 0 && pairs.size() > 1)
@@ -689,6 +695,12 @@ CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
                      "Write one output per input into DIR (batch; created if missing)")
         ->type_name("DIR");
     render->add_option("-j,--jobs", ra.jobs, "Renders in parallel (default: the number of cores)")
+        ->check(CLI::Range(1, 256));
+    render
+        ->add_option("--threads", ra.threads,
+                     "Threads the renders share (default: the number of cores); a render with two or "
+                     "more reads and writes on threads of its own. 1 renders on one thread; the output "
+                     "does not depend on it")
         ->check(CLI::Range(1, 256));
     render
         ->add_option("--block", ra.block,

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The halvane tool as a person runs it. Usage: cli_test.sh PATH/TO/halvane SECTION
-# Sections: errors, layouts, blocks, batch. Needs sox (to make inputs) and ffprobe.
+# Sections: errors, layouts, blocks, batch, threads. Needs sox (to make inputs) and ffprobe.
 set -u
 H="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 SECTION="$2"
@@ -130,6 +130,42 @@ LIST
     no_temp_files
     ;;
 
+threads)
+    # One thread or several, small or large host blocks: the same bytes, for every layout, with a
+    # moving source, the corner cross-feed, a tail, dither and the final stage; and -j over several
+    # files shares the threads without changing a file.
+    for layout in stereo quad 5.1 7.1-wide 4.1 6.1 7.1; do
+        for t in 1 2; do
+            for b in 64 4096; do
+                expect 0 "$layout threads $t block $b" -- "$H" render -q -f stereo.wav "t$t-$b.wav" --layout "$layout" \
+                    --threads "$t" --block "$b" --orbit 1,0.5 --corner-crossfeed --tail 0.2
+            done
+        done
+        same t1-4096.wav t2-4096.wav
+        same t1-4096.wav t2-64.wav
+        same t1-4096.wav t1-64.wav
+        cp t1-4096.wav "ref-$layout.wav"
+    done
+    for t in 1 2; do
+        expect 0 "auto tail, normalized, threads $t" -- "$H" render -q -f mono.wav "n$t.wav" --threads "$t" \
+            --block 1000 --tail auto --normalize -1 --orbit 1,0.3
+    done
+    same n1.wav n2.wav
+    expect 0 "16-bit, remapped, clamped" -- "$H" render -q mono.wav d1.wav --threads 1 --bits 16 --remap FL=1 \
+        --clamp --invert-right --layout 7.1
+    expect 0 "16-bit, remapped, clamped, threads" -- "$H" render -q mono.wav d3.wav --threads 3 --bits 16 \
+        --remap FL=1 --clamp --invert-right --layout 7.1
+    same d1.wav d3.wav
+    mkdir -p batch
+    cp stereo.wav a.wav
+    cp stereo.wav b.wav
+    expect 0 "batch -j 2 --threads 2" -- "$H" render -q a.wav b.wav -o batch -j 2 --threads 2 --layout 5.1 \
+        --orbit 1,0.5 --corner-crossfeed --tail 0.2
+    same batch/a.wav ref-5.1.wav
+    same batch/b.wav ref-5.1.wav
+    expect 2 "--threads 0" -- "$H" render -q stereo.wav z.wav --threads 0
+    says "--threads"
+    ;;
 blocks)
     # The host block size never shows in the output, also with a moving source and dither.
     for b in 64 4096 1000; do

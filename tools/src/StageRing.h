@@ -1,0 +1,41 @@
+// The blocks of one render in flight between its threads: reading, processing and writing.
+#ifndef HALVANE_TOOLS_STAGERING_H
+#define HALVANE_TOOLS_STAGERING_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace halvane_cli {
+
+// A fixed ring of slots that a chain of stages takes in order: block i lives in slot i % slots,
+// stage s takes it once stage s - 1 has released it, and the first stage reuses a slot once the
+// last stage has released the block before it. Memory stays bounded however long the input, and
+// each stage sees every block in order, so the output is that of one thread doing all stages.
+class StageRing {
+public:
+    StageRing(int slots, int stages) : m_slots(slots), m_released(stages, 0) {}
+
+    int slots() const { return m_slots; }
+    // Number of the next block `stage` works on (its slot: the number modulo slots()), once that
+    // block is ready for the stage; -1 once Stop has been called.
+    int64_t Acquire(int stage);
+    // The stage is done with the block it acquired last.
+    void Release(int stage);
+    // Wakes every stage; Acquire returns -1 from now on. A stage that fails calls it.
+    void Stop();
+
+private:
+    bool Ready(int stage, int64_t block) const;
+
+    const int m_slots;
+    std::vector<int64_t> m_released; // blocks each stage has released
+    bool m_stopped = false;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+};
+
+} // namespace halvane_cli
+
+#endif
