@@ -55,13 +55,15 @@ test-asan: deps
 	@$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(CTEST) --output-on-failure -j $(JOBS)
 
-# Only the threaded end-to-end tests run under ThreadSanitizer; finding none is a failure, so a
-# renamed test cannot drop out of the run unnoticed.
+# Only the threaded tests run under ThreadSanitizer: the end-to-end ones, the reverb's worker groups
+# (a unit test) and the threaded render of the tool (built with the sanitizer for that). Finding
+# none is a failure, so a renamed test cannot drop out of the run unnoticed.
 test-tsan: deps
 	@$(CMAKE) -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DHALVANE_SANITIZE=thread $(SAN_OPTIONS) >/dev/null
-	@$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target halvane_e2e_tests
-	cd $(TSAN_BUILD) && $(CTEST) --output-on-failure -L e2e -R Thread --no-tests=error
+		-DHALVANE_SANITIZE=thread $(SAN_OPTIONS) -DHALVANE_BUILD_TOOLS=ON >/dev/null
+	@$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target halvane_e2e_tests halvane_unit_tests halvane \
+		halvane_cli_tests
+	cd $(TSAN_BUILD) && $(CTEST) --output-on-failure -L 'e2e|unit|cli' -R Thread --no-tests=error
 
 # Plays a file through docs/lv2.md's filter-chain blocks (5.1 and 7.1) in a private PipeWire
 # daemon and compares the recording with the renderer's, bit for bit; about 10 s.
