@@ -132,8 +132,9 @@ LIST
 
 threads)
     # One thread or several, small or large host blocks: the same bytes, for every layout, with a
-    # moving source, the corner cross-feed, a tail, dither and the final stage; and -j over several
-    # files shares the threads without changing a file.
+    # moving source (gliding, and jumping with --exact), the corner cross-feed, fixed and automatic
+    # tails, --normalize, dither and the final stage; -j over several files shares the threads
+    # without changing a file.
     for layout in stereo quad 5.1 7.1-wide 4.1 6.1 7.1; do
         for t in 1 2; do
             for b in 64 4096; do
@@ -151,6 +152,11 @@ threads)
             --block 1000 --tail auto --normalize -1 --orbit 1,0.3
     done
     same n1.wav n2.wav
+    for t in 1 2; do
+        expect 0 "exact mode, threads $t" -- "$H" render -q -f stereo.wav "x$t.wav" --threads "$t" --exact \
+            --layout 7.1 --orbit 1,0.5 --corner-crossfeed --tail 0.2
+    done
+    same x1.wav x2.wav
     expect 0 "16-bit, remapped, clamped" -- "$H" render -q mono.wav d1.wav --threads 1 --bits 16 --remap FL=1 \
         --clamp --invert-right --layout 7.1
     expect 0 "16-bit, remapped, clamped, threads" -- "$H" render -q mono.wav d3.wav --threads 3 --bits 16 \
