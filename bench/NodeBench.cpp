@@ -266,7 +266,7 @@ BENCHMARK(BM_NodeReverb)
     ->Args({HALVANE_MAX_BLOCK, 1})
     ->MinTime(0.2);
 
-// Reverb node with and without its worker thread, 4096-sample blocks, layouts 63 and 1599.
+// Reverb node with and without its worker thread, blocks of HALVANE_MAX_BLOCK, layouts 63 and 1599.
 // Wall-clock time: the worker's share does not show in the calling thread's processor time.
 void BM_NodeReverbWorkers(benchmark::State& state) {
     CSurrReverbEffect node;
@@ -274,7 +274,7 @@ void BM_NodeReverbWorkers(benchmark::State& state) {
     tWAVEFORMATEX f = Format(1);
     node.Initialize(&f);
     node.SetWorkerThreads(static_cast<int>(state.range(1)));
-    const int n = 4096;
+    const int n = HALVANE_MAX_BLOCK;
     const std::vector<float> input = Noise(n, 7);
     _SOUNDDATAEX_ block;
     block.Allocate(node.m_nSpeakers, n);
