@@ -376,7 +376,7 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
 // the reader may run some silence ahead, which is never processed.
 class ThreadedBlocks {
 public:
-    ThreadedBlocks(InputStream& input, Effect& fx, FrameSink& out, const RenderJob& job)
+    ThreadedBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const RenderJob& job)
         : m_input(input), m_fx(fx), m_out(out), m_job(job), m_frames(SlotFrames(job.block)),
           m_ring(kSlots, 3), m_reader(input, m_frames, job.tail, input.sampleRate()),
           m_writer(fx, out, job.effect.NeedsPostProcessing(), fx.GetOutputChannels()) {
@@ -493,7 +493,7 @@ private:
     }
 
     InputStream& m_input;
-    Effect& m_fx;
+    CSurroundEffect& m_fx;
     FrameSink& m_out;
     const RenderJob& m_job;
     const int m_frames;
@@ -506,7 +506,7 @@ private:
 };
 
 // Reads, processes and writes on one thread, or on three for job.threads above 1.
-bool RunStream(InputStream& input, Effect& fx, FrameSink& out, const RenderJob& job,
+bool RunStream(InputStream& input, CSurroundEffect& fx, FrameSink& out, const RenderJob& job,
                std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     if (job.threads <= 1)
         return RunBlocks(input, fx, out, job, progress, stats, error);
