@@ -1,4 +1,4 @@
-// Writes the bundle's manifest.ttl and halvane.ttl from the plugin table.
+// Writes the bundle's manifest.ttl, halvane.ttl and presets.ttl from the plugin and preset tables.
 // Usage: halvane_lv2_turtle OUTPUT_DIR MODULE_FILE_NAME
 #include <cstdio>
 #include <cstdlib>
@@ -151,6 +151,34 @@ void WritePlugin(std::ostream& ttl, int index) {
     ttl << " .\n\n";
 }
 
+// URI of a preset of a plugin.
+std::string PresetUriOf(int plugin, const HalvanePreset& preset) {
+    return UriOf(VariantOf(plugin)) + "#preset-" + preset.name;
+}
+
+// Every preset of the table, for every plugin.
+std::string PresetsTurtle() {
+    std::ostringstream ttl;
+    ttl << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+        << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
+    for (int i = 0; i < PLUGIN_COUNT; ++i) {
+        for (const HalvanePreset& preset : HALVANE_PRESETS) {
+            ttl << "<" << PresetUriOf(i, preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <"
+                << UriOf(VariantOf(i)) << "> ;\n    rdfs:label " << Quoted(preset.label)
+                << " ;\n    rdfs:comment " << Quoted(preset.description) << " ;\n    lv2:port ";
+            PresetValue values[PRESET_VALUE_COUNT];
+            PresetValuesOf(preset, values);
+            for (int k = 0; k < PRESET_VALUE_COUNT; ++k)
+                ttl << (k == 0 ? "" : " , ") << "[\n        lv2:symbol \""
+                    << CONTROLS[values[k].control].symbol << "\" ;\n        pset:value "
+                    << Decimal(values[k].value) << "\n    ]";
+            ttl << " .\n\n";
+        }
+    }
+    return ttl.str();
+}
+
 bool WriteFile(const std::string& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary);
     file << text;
@@ -174,16 +202,23 @@ int main(int argc, char** argv) {
 
     std::ostringstream manifest;
     manifest << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+             << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
              << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
     for (int i = 0; i < PLUGIN_COUNT; ++i)
         manifest << "<" << UriOf(VariantOf(i)) << ">\n    a lv2:Plugin ;\n    lv2:binary <" << module
                  << "> ;\n    rdfs:seeAlso <halvane.ttl> .\n\n";
+    for (int i = 0; i < PLUGIN_COUNT; ++i)
+        for (const HalvanePreset& preset : HALVANE_PRESETS)
+            manifest << "<" << PresetUriOf(i, preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <"
+                     << UriOf(VariantOf(i)) << "> ;\n    rdfs:seeAlso <presets.ttl> .\n\n";
 
     std::ostringstream ttl;
     ttl << PREFIXES;
     for (int i = 0; i < PLUGIN_COUNT; ++i)
         WritePlugin(ttl, i);
 
-    return WriteFile(dir + "/manifest.ttl", manifest.str()) && WriteFile(dir + "/halvane.ttl", ttl.str()) ? 0
-                                                                                                          : 1;
+    const bool ok = WriteFile(dir + "/manifest.ttl", manifest.str()) &&
+                    WriteFile(dir + "/halvane.ttl", ttl.str()) &&
+                    WriteFile(dir + "/presets.ttl", PresetsTurtle());
+    return ok ? 0 : 1;
 }

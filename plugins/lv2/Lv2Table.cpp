@@ -42,6 +42,24 @@ std::string TitleOf(const LayoutInfo& layout) {
     return title;
 }
 
+void PresetValuesOf(const HalvanePreset& p, PresetValue (&values)[PRESET_VALUE_COUNT]) {
+    const PresetValue all[PRESET_VALUE_COUNT] = {
+        {ROOM_WIDTH, p.roomWidth},
+        {ROOM_DEPTH, p.roomDepth},
+        {SOURCE_X, p.sourceX},
+        {SOURCE_Y, p.sourceY},
+        {VOLUME, p.volume},
+        {REVERB, 1.0f},
+        {REVERB_WET, p.reverbWet},
+        {REVERB_DRY, p.reverbDry},
+        {ABSORB, p.absorb},
+        {HF_DECAY, p.hfDecay},
+        {CORNER_CROSSFEED, p.cornerCrossfeed ? 1.0f : 0.0f},
+    };
+    for (int i = 0; i < PRESET_VALUE_COUNT; ++i)
+        values[i] = all[i];
+}
+
 std::string UriOf(const Variant& variant) {
     return std::string(URI_BASE) + variant.layout->name + (variant.inputs == 1 ? "-mono" : "");
 }

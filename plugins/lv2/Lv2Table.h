@@ -8,6 +8,7 @@
 
 #include "Halvane.h"
 #include "HalvaneLayouts.h"
+#include "HalvanePresets.h"
 
 namespace halvane_lv2 {
 
@@ -152,6 +153,15 @@ constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
 
 // Range of the per-speaker volume controls (every speaker but the LFE, which has its own).
 constexpr float SPEAKER_VOLUME_MAX = 4.0f;
+
+// A preset as control values: what each lv2:Preset of the bundle sets. The reverb is switched on,
+// as the command-line renderer has it unless told otherwise.
+struct PresetValue {
+    Control control;
+    float value;
+};
+constexpr int PRESET_VALUE_COUNT = 11;
+void PresetValuesOf(const HalvanePreset& preset, PresetValue (&values)[PRESET_VALUE_COUNT]);
 
 // The bundle's names of a speaker bit (one of the library's eleven).
 SpeakerInfo SpeakerOfBit(int bit);

@@ -231,3 +231,25 @@ TEST(Lv2Plugin, SteadyRunsAndControlChangesAllocateNothing) {
         EXPECT_EQ(calls, 0);
     }
 }
+
+// The plugin clamps every control to its range, the renderer takes the values as they are: a preset
+// value outside a range would make the two disagree about the same preset.
+TEST(Lv2Presets, EveryValueLiesInItsControlsRangeAndNamesAreCommandLineWords) {
+    ASSERT_GE(HALVANE_PRESET_COUNT, 5);
+    for (int i = 0; i < HALVANE_PRESET_COUNT; ++i) {
+        const HalvanePreset& preset = HALVANE_PRESETS[i];
+        const std::string name = preset.name;
+        EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyz-"), std::string::npos) << name;
+        EXPECT_EQ(HalvaneFindPreset(preset.name), &preset) << name << " is not the only preset so called";
+        PresetValue values[PRESET_VALUE_COUNT];
+        PresetValuesOf(preset, values);
+        for (const PresetValue& v : values) {
+            const ControlInfo& c = CONTROLS[v.control];
+            EXPECT_TRUE(v.value >= c.min && v.value <= c.max) << name << " " << c.symbol << " " << v.value;
+        }
+        EXPECT_LE(preset.sourceX, preset.roomWidth) << name;
+        EXPECT_LE(preset.sourceY, preset.roomDepth) << name;
+    }
+    EXPECT_EQ(HalvaneFindPreset("no-such-room"), nullptr);
+    EXPECT_EQ(HalvaneFindPreset(nullptr), nullptr);
+}

@@ -43,7 +43,7 @@ case "${1:-}" in
 validate)
     need lv2_validate sord_validate
     bundle=$2
-    out=$(lv2_validate "$bundle/manifest.ttl" "$bundle/halvane.ttl" 2>&1) || fail "lv2_validate: $out"
+    out=$(lv2_validate "$bundle/manifest.ttl" "$bundle/halvane.ttl" "$bundle/presets.ttl" 2>&1) || fail "lv2_validate: $out"
     echo "$out" | grep -v '^Skipping file'
     echo "$out" | grep -q 'Found 0 errors' || fail "lv2_validate reported errors"
     if echo "$out" | grep -iq 'warning'; then fail "lv2_validate reported warnings"; fi
@@ -86,6 +86,13 @@ install)
     check_groups 7.1-wide left right center lowFrequencyEffects rearLeft rearRight centerLeft centerRight
     check_groups 6.1 left right center lowFrequencyEffects rearLeft rearRight rearCenter
     lv2info "$URI:5.1" | grep -A8 'Port 2:'
+    # Every plugin offers the room presets (lv2:Preset resources of presets.ttl).
+    for uri in "$URI:5.1" "$URI:stereo-mono"; do
+        presets=$(lv2info "$uri" | sed -n '/Presets:/,/^$/p')
+        echo "$presets"
+        [ "$(grep -c '[a-z]' <<<"$presets")" -ge 6 ] || fail "lv2info lists fewer than five presets for $uri"
+        grep -qx '[[:space:]]*Hall' <<<"$presets" || fail "lv2info lists no Hall preset for $uri"
+    done
     # The installed module loads and runs on its own.
     "$wavtool" noise "$work/in.wav" 2 4800 "$RATE" 3
     lv2apply -i "$work/in.wav" -o "$work/out.wav" "$URI:5.1" || fail "lv2apply on the installed bundle"
