@@ -7,6 +7,7 @@
 #include "Layouts.h"
 #include "ManPage.h"
 #include "Motion.h"
+#include "Presets.h"
 #include "Render.h"
 #include "Report.h"
 #include "RoomSvg.h"
@@ -62,6 +63,8 @@ struct EffectArgs {
     bool noPropagationDelay = false;
     bool noReverb = false;
     bool exact = false;
+    std::string preset;
+    const CLI::App* app = nullptr; // tells which options the command line gave, over the preset's
     std::vector<std::string> speakerVolumes;
     std::vector<std::string> remaps;
 };
@@ -92,6 +95,12 @@ constexpr const char* kExactHelp =
     "library's exact reference mode. A still source renders the same samples either way";
 
 void AddEffectOptions(CLI::App* app, EffectArgs& a) {
+    a.app = app;
+    app->add_option("--preset", a.preset,
+                    "Room preset: " + PresetNames() +
+                        " (halvane presets describes them); the room, source, volume and reverb options "
+                        "given as well override its values")
+        ->type_name("NAME");
     AddPlacementOptions(app, a);
     app->add_option("--volume", a.fx.volume, "Master volume of every speaker but the LFE")
         ->capture_default_str();
@@ -118,7 +127,7 @@ void AddEffectOptions(CLI::App* app, EffectArgs& a) {
     app->add_option("--hf-decay", a.fx.hfDecay, "Damping of the high frequencies in the reverb tail")
         ->capture_default_str();
     app->add_flag(
-        "--corner-crossfeed", a.fx.cornerCrossfeed,
+        "--corner-crossfeed,!--no-corner-crossfeed", a.fx.cornerCrossfeed,
         "Feed each corner speaker's reverb to the other corners with the travel time across the room");
     app->add_option(
            "--remap", a.remaps,
@@ -137,6 +146,27 @@ void RequireFinite(const char* name, float v) {
 }
 
 // Without `full`, only the options the room picture shows are checked: layout, room, source, LFE cut-off.
+const HalvanePreset& FindPresetOrThrow(const std::string& name) {
+    const HalvanePreset* preset = HalvaneFindPreset(name.c_str());
+    if (!preset)
+        throw UsageError{"--preset " + name + ": not a preset (" + PresetNames() +
+                         "; halvane presets describes them)"};
+    return *preset;
+}
+
+void ApplyPresetOption(const EffectArgs& a, EffectSettings& s) {
+    PresetOverrides given;
+    given.room = a.app->count("--room") > 0;
+    given.source = a.app->count("--source") > 0;
+    given.volume = a.app->count("--volume") > 0;
+    given.reverbWet = a.app->count("--reverb-wet") > 0;
+    given.reverbDry = a.app->count("--reverb-dry") > 0;
+    given.absorb = a.app->count("--absorb") > 0;
+    given.hfDecay = a.app->count("--hf-decay") > 0;
+    given.cornerCrossfeed = a.app->count("--corner-crossfeed") > 0;
+    ApplyPreset(FindPresetOrThrow(a.preset), given, s);
+}
+
 EffectSettings ToSettings(const EffectArgs& a, bool full) {
     EffectSettings s = a.fx;
     const LayoutInfo* layout = FindLayout(a.layout);
@@ -157,6 +187,8 @@ EffectSettings ToSettings(const EffectArgs& a, bool full) {
     if (s.lfeCutoff <= 0)
         throw UsageError{"--lfe-cutoff must be above 0 Hz"};
     s.smooth = !a.exact;
+    if (!a.preset.empty())
+        ApplyPresetOption(a, s);
     if (!full)
         return s;
 
@@ -564,7 +596,7 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
     return failures > 0 ? kExitFailed : kExitOk;
 }
 
-int RunDemo(const std::string& outArg, const OutputArgs& oa, bool exact) {
+int RunDemo(const std::string& outArg, const std::string& preset, const OutputArgs& oa, bool exact) {
     const std::string out = outArg.empty() ? "halvane-demo.wav" : outArg;
     Task t;
     t.job.effect.smooth = !exact;
@@ -573,6 +605,8 @@ int RunDemo(const std::string& outArg, const OutputArgs& oa, bool exact) {
     t.job.overwrite = oa.force || outArg.empty();
     if (!OutputWritable(out, t.job.overwrite, oa.quiet))
         return kExitFailed;
+    if (!preset.empty())
+        ApplyPreset(FindPresetOrThrow(preset), PresetOverrides{}, t.job.effect);
     const int rate = 48000;
     MemoryInput clip = MakeDemoClip(rate);
     const double seconds = static_cast<double>(clip.frames()) / rate;
@@ -586,6 +620,36 @@ int RunDemo(const std::string& outArg, const OutputArgs& oa, bool exact) {
         return kExitFailed;
     if (!oa.quiet)
         Say("  a plucked tune circling the room once, 5.1 (FL FR FC LFE BL BR), 48000 Hz");
+    return kExitOk;
+}
+
+int RunPresets(bool json) {
+    if (json) {
+        std::vector<std::string> presets;
+        for (const HalvanePreset& p : HALVANE_PRESETS)
+            presets.push_back(JsonObject({{"name", JsonString(p.name)},
+                                          {"label", JsonString(p.label)},
+                                          {"description", JsonString(p.description)},
+                                          {"room_width", JsonNumber(p.roomWidth)},
+                                          {"room_depth", JsonNumber(p.roomDepth)},
+                                          {"source_x", JsonNumber(p.sourceX)},
+                                          {"source_y", JsonNumber(p.sourceY)},
+                                          {"volume", JsonNumber(p.volume)},
+                                          {"reverb_wet", JsonNumber(p.reverbWet)},
+                                          {"reverb_dry", JsonNumber(p.reverbDry)},
+                                          {"absorb", JsonNumber(p.absorb)},
+                                          {"hf_decay", JsonNumber(p.hfDecay)},
+                                          {"corner_crossfeed", p.cornerCrossfeed ? "true" : "false"},
+                                          {"options", JsonString(PresetOptions(p))}}));
+        std::printf("%s\n", JsonArray(presets).c_str());
+        return kExitOk;
+    }
+    std::printf(
+        "Room presets (--preset NAME); each stands for the options below it; give one of them as well "
+        "to change that value.\n");
+    for (const HalvanePreset& p : HALVANE_PRESETS)
+        std::printf("\n%-14s %s: %s\n               %s\n", p.name, p.label, p.description,
+                    PresetOptions(p).c_str());
     return kExitOk;
 }
 
@@ -676,6 +740,8 @@ struct CommandLine {
     std::string demoOut;
     OutputArgs demoOutput;
     bool demoExact = false;
+    std::string demoPreset;
+    bool presetsJson = false;
     std::string layoutsRoom = DefaultRoom();
     bool layoutsJson = false;
     EffectArgs plotEffect;
@@ -733,7 +799,19 @@ CLI::App* AddDemoCommand(CLI::App& app, CommandLine& c) {
         ->type_name("FILE");
     AddOutputOptions(demo, c.demoOutput, "from the output's extension");
     demo->add_flag("--exact", c.demoExact, kExactHelp);
+    demo->add_option("--preset", c.demoPreset,
+                     "Room preset: " + PresetNames() + " (halvane presets describes them)")
+        ->type_name("NAME");
     return demo;
+}
+
+CLI::App* AddPresetsCommand(CLI::App& app, CommandLine& c) {
+    CLI::App* presets =
+        app.add_subcommand("presets", "List the room presets and the options each stands for");
+    presets->add_flag(
+        "--json", c.presetsJson,
+        "Print the presets as one JSON record: names, labels, descriptions, values and options");
+    return presets;
 }
 
 CLI::App* AddLayoutsCommand(CLI::App& app, CommandLine& c) {
@@ -774,6 +852,7 @@ int main(int argc, char** argv) {
     CommandLine c;
     const CLI::App* render = AddRenderCommand(app, c);
     const CLI::App* demo = AddDemoCommand(app, c);
+    const CLI::App* presets = AddPresetsCommand(app, c);
     const CLI::App* layouts = AddLayoutsCommand(app, c);
     const CLI::App* plot = AddPlotCommand(app, c);
 
@@ -796,7 +875,9 @@ int main(int argc, char** argv) {
         if (*render)
             return RunRender(c.render, c.renderEffect, c.renderOut);
         if (*demo)
-            return RunDemo(c.demoOut, c.demoOutput, c.demoExact);
+            return RunDemo(c.demoOut, c.demoPreset, c.demoOutput, c.demoExact);
+        if (*presets)
+            return RunPresets(c.presetsJson);
         if (*layouts)
             return RunLayouts(c.layoutsRoom, c.layoutsJson);
         if (*plot)

@@ -43,7 +43,7 @@ case "$SECTION" in
 errors)
     expect 0 "--version" -- "$H" --version
     grep -q '^halvane [0-9]' out.txt && ok || bad "--version printed $(cat out.txt)"
-    for sub in "" render demo layouts plot; do
+    for sub in "" render demo layouts plot presets; do
         expect 0 "$sub --help" -- "$H" $sub --help
         grep -q 'Usage' out.txt && ok || bad "$sub --help shows no usage"
     done
@@ -57,6 +57,8 @@ errors)
     expect 2 "NaN volume" -- "$H" render mono.wav o.wav --volume nan
     expect 2 "absorption below 0" -- "$H" render mono.wav o.wav --absorb -0.1
     expect 2 "unknown layout" -- "$H" render mono.wav o.wav --layout 319
+    expect 2 "unknown preset" -- "$H" render mono.wav o.wav --preset attic
+    says "hall"
     expect 2 "LFE speaker volume" -- "$H" render mono.wav o.wav --speaker-volume LFE=0.5
     expect 2 "speaker not in the layout" -- "$H" render mono.wav o.wav --layout quad --speaker-volume FC=0.5
     expect 2 "remap outside the layout" -- "$H" render mono.wav o.wav --remap FL=6
@@ -198,6 +200,26 @@ blocks)
     cmp -s x64.wav p64.wav && bad "--exact changes nothing for a moving source" || ok
     expect 0 "exact still" -- "$H" render -q stereo.wav xs.wav --exact
     same xs.wav s64.wav
+    # A preset is the options `halvane presets` prints for it, and an option given with it wins,
+    # before or after it.
+    expect 0 "presets" -- "$H" presets
+    hall="$(grep -A1 '^hall ' out.txt | tail -n 1)"
+    [ -n "$hall" ] && ok || bad "presets lists no hall"
+    expect 0 "preset hall" -- "$H" render -q stereo.wav hall.wav --preset hall
+    # shellcheck disable=SC2086
+    expect 0 "hall's options" -- "$H" render -q stereo.wav hall-options.wav $hall
+    same hall.wav hall-options.wav
+    cmp -s hall.wav s4096.wav && bad "--preset hall renders the defaults" || ok
+    expect 0 "hall, wetter" -- "$H" render -q stereo.wav wet1.wav --reverb-wet 2.5 --preset hall
+    expect 0 "wetter hall" -- "$H" render -q stereo.wav wet2.wav --preset hall --no-corner-crossfeed \
+        --corner-crossfeed --reverb-wet 2.5
+    # shellcheck disable=SC2086
+    expect 0 "hall's options, wetter" -- "$H" render -q stereo.wav wet3.wav \
+        $(sed 's/--reverb-wet [^ ]*/--reverb-wet 2.5/' <<<"$hall")
+    same wet1.wav wet2.wav
+    same wet1.wav wet3.wav
+    cmp -s wet1.wav hall.wav && bad "--reverb-wet does not override the preset" || ok
+    expect 0 "demo with a preset" -- "$H" demo -q --preset close-and-dry demo-dry.wav
     # Round trip: length (with --tail 0), rate and channels survive; --tail adds its silence.
     expect 0 "no tail" -- "$H" render -q stereo.wav t0.wav --tail 0
     [ "$(info -s t0.wav)" = "$(info -s stereo.wav)" ] && ok || bad "length changed"

@@ -140,6 +140,22 @@ apply | ffmpeg)
         "$halvane" render -q -f "$work/in$n.wav" "$work/render$n.wav" --layout "$layout" --tail 0 $options
         "$wavtool" compare "$work/host$n.wav" "$work/render$n.wav" || fail "$uri differs from the render"
     done
+    # A preset of the bundle sets the same values as the renderer's --preset.
+    if [ "$1" = apply ]; then
+        for preset in hall front-stage; do
+            echo "== preset $preset"
+            controls=$(awk -v uri="<$URI:5.1#preset-$preset>" '
+                $0 == uri { on = 1 } on && /lv2:symbol/ { gsub(/[";]/, "", $2); symbol = $2 }
+                on && /pset:value/ { printf "%s=%s ", symbol, $2 } on && / \.$/ { exit }' \
+                "$lv2dir/halvane.lv2/presets.ttl")
+            [ -n "$controls" ] || fail "presets.ttl has no preset $preset for 5.1"
+            # shellcheck disable=SC2086
+            host apply "$work/in1.wav" "$work/host-$preset.wav" "$URI:5.1" $controls
+            "$halvane" render -q -f "$work/in1.wav" "$work/render-$preset.wav" --layout 5.1 --tail 0 --preset "$preset"
+            "$wavtool" compare "$work/host-$preset.wav" "$work/render-$preset.wav" ||
+                fail "the bundle's $preset preset differs from halvane render --preset $preset"
+        done
+    fi
     # NaN and infinities enter as silence: the host's output equals a render of the cleaned input.
     echo "== non-finite input"
     "$wavtool" noise "$work/bad.wav" 2 "$FRAMES" "$RATE" 99 "$work/clean.wav"
