@@ -14,17 +14,22 @@
 # a length that depends on scheduling. The first non-zero frame of the recording is matched with the
 # first non-zero frame of the render (the noise's first sample is never zero), and from there every
 # sample up to the end of the render, which ends with the input, must be identical.
-# A client that misses a cycle under load makes PipeWire play silence in its place; the daemon logs
-# it ("client too slow"), and a run that differs after such a miss is repeated (three runs at most).
-# A difference without a missed cycle fails at once.
+# A client that misses a cycle under load makes PipeWire play silence in its place, and from there
+# on the recording differs (the reverb remembers). The daemon logs some of these misses ("client
+# too slow"), not all, so a run that differs is repeated, ATTEMPTS runs at most; a fault in the
+# plugin or the doc differs in every run.
 # Every process it starts is ended by its id on every way out, and the folder is removed.
 # Exit 0 = pass, anything else = fail, also when PipeWire cannot run here.
 set -euo pipefail
 
 RATE=48000
-QUANTUM=1024         # the graph's period, fixed: the filter runs once per quantum
-FRAMES=$((94 * QUANTUM)) # about two seconds of input, in whole quanta: pw-play 0.3.65 plays a
+# The graph's period, fixed: the filter runs once per quantum. A long one leaves every client time
+# to run on a busy machine (at a load of 14 on two cores, 1024 frames missed a cycle in most runs,
+# 4096 in few).
+QUANTUM=4096
+FRAMES=$((24 * QUANTUM)) # about two seconds of input, in whole quanta: pw-play 0.3.65 plays a
                          # last partial quantum as silence
+ATTEMPTS=4
 START_WAIT=20  # seconds to wait for the graph to come up
 SINK=halvane_test_sink
 FILTER_SINK=effect_input.halvane_upmix
@@ -221,8 +226,8 @@ EOF
     "$halvane" render -q "$dir/input.wav" "$dir/render.wav" --layout "$layout" --tail 0 $options
 
     local attempt
-    for attempt in 1 2 3; do
-        [ "$attempt" -eq 1 ] || echo "-- the graph missed cycles (the machine is busy); run $attempt"
+    for attempt in $(seq "$ATTEMPTS"); do
+        [ "$attempt" -eq 1 ] || echo "-- run $attempt of $ATTEMPTS: a busy machine can make the graph miss a cycle"
         rm -rf "$dir/session"
         mkdir -p "$dir/session"
         local t0=$SECONDS status=0
@@ -239,10 +244,9 @@ EOF
         fi
         echo "== $layout ($channels channels, $options): graph ran for $((SECONDS - t0)) s"
         "$wavtool" aligned "$dir/session/recording.wav" "$dir/render.wav" && return 0
-        [ -s "$dir/session/missed.log" ] || fail "$layout: the recording differs from halvane render"
         cat "$dir/session/missed.log"
     done
-    fail "$layout: the recording differs in every attempt, and the graph missed cycles each time; run the test on a less busy machine"
+    fail "$layout: the recording differs from halvane render in all $ATTEMPTS runs"
 }
 
 run_layout 5.1
