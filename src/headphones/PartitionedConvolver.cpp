@@ -24,6 +24,19 @@ int Padded(int n) {
     return (n + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
 }
 
+// acc += x * h over `bins` complex values in split form, for both ears at once.
+void MultiplyAdd(int bins, const float* __restrict xr, const float* __restrict xi,
+                 const float* __restrict hlr, const float* __restrict hli, const float* __restrict hrr,
+                 const float* __restrict hri, float* __restrict lr, float* __restrict li,
+                 float* __restrict rr, float* __restrict ri) {
+    for (int k = 0; k < bins; ++k) {
+        lr[k] += xr[k] * hlr[k] - xi[k] * hli[k];
+        li[k] += xr[k] * hli[k] + xi[k] * hlr[k];
+        rr[k] += xr[k] * hrr[k] - xi[k] * hri[k];
+        ri[k] += xr[k] * hri[k] + xi[k] * hrr[k];
+    }
+}
+
 } // namespace
 
 PartitionedConvolver::~PartitionedConvolver() {
@@ -169,25 +182,15 @@ void PartitionedConvolver::Step() {
         std::memcpy(frame, frame + b, static_cast<size_t>(b) * sizeof(float));
     }
     // Both ears' sums in one pass over each input spectrum.
-    float* const lr = m_pSum;
-    float* const li = m_pSum + half;
-    float* const rr = m_pSum + 2 * half;
-    float* const ri = m_pSum + 3 * half;
-    std::fill(m_pSum, m_pSum + 4 * static_cast<size_t>(half), 0.0f);
+    float* const sum = m_pSum;
+    std::fill(sum, sum + 4 * static_cast<size_t>(half), 0.0f);
     for (int c = 0; c < m_nInputs; ++c)
         for (int p = 0; p < m_Parts[c]; ++p) {
-            const float* xr = Spectrum(c, (m_nHead - p + m_nSlots) % m_nSlots);
-            const float* xi = xr + half;
-            const float* hlr = Filter(c, 0, p);
-            const float* hli = hlr + half;
-            const float* hrr = Filter(c, 1, p);
-            const float* hri = hrr + half;
-            for (int k = 0; k < bins; ++k) {
-                lr[k] += xr[k] * hlr[k] - xi[k] * hli[k];
-                li[k] += xr[k] * hli[k] + xi[k] * hlr[k];
-                rr[k] += xr[k] * hrr[k] - xi[k] * hri[k];
-                ri[k] += xr[k] * hri[k] + xi[k] * hrr[k];
-            }
+            const float* x = Spectrum(c, (m_nHead - p + m_nSlots) % m_nSlots);
+            const float* hl = Filter(c, 0, p);
+            const float* hr = Filter(c, 1, p);
+            MultiplyAdd(bins, x, x + half, hl, hl + half, hr, hr + half, sum, sum + half, sum + 2 * half,
+                        sum + 3 * half);
         }
     const fftwf_plan inv = static_cast<fftwf_plan>(m_pInverse);
     const size_t outStride = static_cast<size_t>(Padded(b));
