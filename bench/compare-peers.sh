@@ -4,6 +4,9 @@
 # filter), several runs each, interleaved so that a change in machine load hits every tool alike.
 # halvane_t1 is the same render on one thread (--threads 1), which shows what the threads bring.
 # Prints the median wall-clock and CPU (user + system) time of each tool and its ratio to halvane's.
+# Then headphones, against ffmpeg's sofalizer (type=freq, the same SOFA file): sofalizer takes the
+# 5.1 file halvane made; `halvane headphones` takes the same file through the binaural stage alone;
+# `halvane render --headphones` takes the stereo original all the way to the ears.
 #
 #   bench/compare-peers.sh [RUNS]        (default 5; HALVANE=path/to/halvane to pick a binary)
 set -euo pipefail
@@ -28,6 +31,19 @@ run_halvane_t1() { "$HALVANE" render "$IN" "$WORK/halvane1.wav" --layout 5.1 -f 
 run_sox() { sox -V1 "$IN" -e floating-point -b 32 "$WORK/sox.wav" remix 1 2 1,2 1,2 1 2 reverb; }
 run_ffmpeg() { ffmpeg -nostdin -v error -y -i "$IN" -af surround=chl_out=5.1 -c:a pcm_f32le "$WORK/ffmpeg.wav"; }
 TOOLS=(halvane halvane_t1 sox ffmpeg)
+SOFA=${SOFA:-/usr/share/libmysofa/default.sofa}
+run_sofalizer() {
+    ffmpeg -nostdin -v error -y -i "$WORK/halvane.wav" -af "sofalizer=sofa=$SOFA:type=freq" -c:a pcm_f32le \
+        "$WORK/sofalizer.wav"
+}
+run_stage() { "$HALVANE" headphones "$WORK/halvane.wav" "$WORK/stage.wav" --hrtf "$SOFA" -f -q; }
+run_chain() { "$HALVANE" render "$IN" "$WORK/chain.wav" --headphones --hrtf "$SOFA" -f -q; }
+FILTERS=$(ffmpeg -hide_banner -filters 2>/dev/null || true)
+if [ -r "$SOFA" ] && grep -q ' sofalizer ' <<<"$FILTERS"; then
+    TOOLS+=(sofalizer stage chain) # after halvane, whose 5.1 file the first two read
+else
+    echo "compare-peers: no $SOFA or no sofalizer in ffmpeg; the headphone comparison is skipped" >&2
+fi
 
 # One timed run: appends "wall cpu" to the tool's list.
 declare -A WALL CPU
@@ -50,10 +66,25 @@ printf '60 s of 48 kHz stereo to 5.1, median of %d runs\n' "$RUNS"
 printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
 HW=$(echo "${WALL[halvane]}" | median)
 HC=$(echo "${CPU[halvane]}" | median)
-for tool in "${TOOLS[@]}"; do
+for tool in halvane sox ffmpeg; do
     w=$(echo "${WALL[$tool]}" | median)
     c=$(echo "${CPU[$tool]}" | median)
     awk -v t="$tool" -v w="$w" -v c="$c" -v hw="$HW" -v hc="$HC" \
         'BEGIN { printf "%-11s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w, w / hw, c / hc }'
 done
 echo "(ratios: the tool's time over halvane's; above 1 means halvane is faster)"
+
+[ -n "${WALL[sofalizer]:-}" ] || exit 0
+echo
+printf 'Headphones, same runs: sofalizer = ffmpeg sofalizer (type=freq) on the 5.1 file;\n'
+printf 'stage = halvane headphones on the same 5.1 file; chain = halvane render --headphones from the stereo file\n'
+printf '%-9s %9s %9s %12s %17s %16s\n' tool wall_s cpu_s x_realtime sofalizer_wall_x sofalizer_cpu_x
+SW=$(echo "${WALL[sofalizer]}" | median)
+SC=$(echo "${CPU[sofalizer]}" | median)
+for tool in sofalizer stage chain; do
+    w=$(echo "${WALL[$tool]}" | median)
+    c=$(echo "${CPU[$tool]}" | median)
+    awk -v t="$tool" -v w="$w" -v c="$c" -v sw="$SW" -v sc="$SC" \
+        'BEGIN { printf "%-9s %9.3f %9.3f %12.1f %16.2fx %15.2fx\n", t, w, c, 60 / w, sw / w, sc / c }'
+done
+echo "(sofalizer's time over the tool's; targets: stage at least 4x, chain above 1x)"

@@ -6,8 +6,9 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(MYSOFA REQUIRED IMPORTED_TARGET libmysofa)
 pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
 
-add_library(HalvaneHeadphones SHARED
+set(HALVANE_HEADPHONES_SOURCES
     src/headphones/HalvaneHeadphones.cpp src/headphones/PartitionedConvolver.cpp src/headphones/SofaHrirs.cpp)
+add_library(HalvaneHeadphones SHARED ${HALVANE_HEADPHONES_SOURCES})
 add_library(Halvane::Headphones ALIAS HalvaneHeadphones)
 set_target_properties(HalvaneHeadphones PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     EXPORT_NAME Headphones PUBLIC_HEADER include/HalvaneHeadphones.h
@@ -19,6 +20,14 @@ target_link_libraries(HalvaneHeadphones PUBLIC Halvane PRIVATE PkgConfig::MYSOFA
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT HALVANE_SANITIZE)
     target_link_options(HalvaneHeadphones PRIVATE -Wl,--no-undefined)
 endif()
+
+# Static twin over the internal library, for the LV2 module, which carries its own copy of both.
+add_library(halvane_headphones_internal STATIC ${HALVANE_HEADPHONES_SOURCES})
+set_target_properties(halvane_headphones_internal PROPERTIES POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+target_include_directories(halvane_headphones_internal PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
+    PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+target_link_libraries(halvane_headphones_internal PUBLIC halvane_internal PkgConfig::MYSOFA PkgConfig::FFTW3F)
 
 install(TARGETS HalvaneHeadphones EXPORT HalvaneTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

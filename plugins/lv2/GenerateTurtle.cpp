@@ -179,6 +179,115 @@ std::string PresetsTurtle() {
     return ttl.str();
 }
 
+const char* const HEADPHONE_PREFIXES = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+                                       "@prefix patch: <http://lv2plug.in/ns/ext/patch#> .\n"
+                                       "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+                                       "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+                                       "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
+
+// A control port of the table, at index i.
+void WriteControl(std::ostream& ttl, const ControlInfo& c, int i) {
+    ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << i
+        << " ;\n        lv2:symbol \"" << c.symbol << "\" ;\n        lv2:name \"" << c.name
+        << "\" ;\n        rdfs:comment " << Quoted(c.comment) << " ;\n";
+    if (c.kind == Kind::Float) {
+        ttl << "        lv2:default " << Decimal(c.def) << " ;\n        lv2:minimum " << Decimal(c.min)
+            << " ;\n        lv2:maximum " << Decimal(c.max);
+    } else {
+        ttl << "        lv2:default " << static_cast<int>(c.def) << " ;\n        lv2:minimum "
+            << static_cast<int>(c.min) << " ;\n        lv2:maximum " << static_cast<int>(c.max);
+        ttl << " ;\n        lv2:portProperty "
+            << (c.kind == Kind::Toggle ? "lv2:toggled" : "lv2:integer , pprop:logarithmic");
+    }
+    if (c.unit)
+        ttl << " ;\n        units:unit units:" << c.unit;
+    for (const ScalePoint& point : c.points) {
+        if (!point.label)
+            break;
+        ttl << " ;\n        lv2:scalePoint [ rdfs:label \"" << point.label << "\" ; rdf:value "
+            << static_cast<int>(point.value) << " ]";
+    }
+    ttl << "\n";
+}
+
+// One port of a headphone plugin.
+void WriteEarPort(std::ostream& ttl, const EarPortInfo& port, int i, bool mono) {
+    switch (port.role) {
+    case EarPortRole::AudioIn:
+        ttl << "        a lv2:InputPort , lv2:AudioPort ;\n        lv2:index " << i
+            << " ;\n        lv2:symbol \"" << (mono ? "in" : (port.which == 0 ? "in_l" : "in_r"))
+            << "\" ;\n        lv2:name \"" << (mono ? "In" : (port.which == 0 ? "Left in" : "Right in"))
+            << "\"\n";
+        break;
+    case EarPortRole::AudioOut:
+        ttl << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << i
+            << " ;\n        lv2:symbol \"" << (port.which == 0 ? "out_l" : "out_r")
+            << "\" ;\n        lv2:name \"" << (port.which == 0 ? "Left ear" : "Right ear") << "\"\n";
+        break;
+    case EarPortRole::Layout:
+        ttl << "        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << i
+            << " ;\n        lv2:symbol \"layout\" ;\n        lv2:name \"Layout\" ;\n"
+            << "        rdfs:comment \"The speaker layout heard through the headphones\" ;\n"
+            << "        lv2:default 63 ;\n        lv2:minimum 3 ;\n        lv2:maximum 1599 ;\n"
+            << "        lv2:portProperty lv2:integer , lv2:enumeration";
+        for (const LayoutInfo& layout : LAYOUTS)
+            ttl << " ;\n        lv2:scalePoint [ rdfs:label \"" << layout.name << "\" ; rdf:value "
+                << layout.code << " ]";
+        ttl << "\n";
+        break;
+    case EarPortRole::Control:
+        WriteControl(ttl, CONTROLS[port.which], i);
+        break;
+    case EarPortRole::Latency:
+        ttl << "        a lv2:OutputPort , lv2:ControlPort ;\n        lv2:index " << i
+            << " ;\n        lv2:symbol \"latency\" ;\n        lv2:name \"Latency\" ;\n"
+            << "        lv2:designation lv2:latency ;\n        lv2:portProperty lv2:reportsLatency , "
+               "lv2:integer ;\n"
+            << "        units:unit units:frame\n";
+        break;
+    case EarPortRole::Events:
+        ttl << "        a lv2:InputPort , atom:AtomPort ;\n        lv2:index " << i
+            << " ;\n        lv2:symbol \"control\" ;\n        lv2:name \"Control\" ;\n"
+            << "        atom:bufferType atom:Sequence ;\n        atom:supports patch:Message ;\n"
+            << "        lv2:designation lv2:control\n";
+        break;
+    }
+}
+
+void WriteHeadphonePlugin(std::ostream& ttl, int inputs) {
+    const std::string uri = HeadphoneUriOf(inputs);
+    const bool mono = inputs == 1;
+    ttl << "<" << uri << ">\n    a lv2:Plugin , lv2:SpatialPlugin ;\n"
+        << "    doap:name " << Quoted(std::string("Halvane headphones") + (mono ? " (mono in)" : ""))
+        << " ;\n"
+        << "    rdfs:comment "
+        << Quoted(std::string("Places a ") + (mono ? "mono" : "stereo") +
+                  " source in a room with a speaker layout, reverb and LFE, and renders the speakers to two "
+                  "ears as virtual speakers on the room's walls (HRIRs from a SOFA file).")
+        << " ;\n    lv2:minorVersion 0 ;\n    lv2:microVersion 0 ;\n"
+        << "    lv2:requiredFeature urid:map ;\n    lv2:optionalFeature work:schedule ;\n"
+        << "    lv2:extensionData work:interface , state:interface ;\n"
+        << "    patch:writable <" << HRTF_PARAMETER << "> ;\n    lv2:port ";
+    EarPortInfo ports[MAX_EAR_PORTS];
+    const int count = HeadphonePortsOf(inputs, ports);
+    for (int i = 0; i < count; ++i) {
+        ttl << (i == 0 ? "[\n" : " , [\n");
+        WriteEarPort(ttl, ports[i], i, mono);
+        ttl << "    ]";
+    }
+    ttl << " .\n\n";
+}
+
+void WriteHeadphonePlugins(std::ostream& ttl) {
+    ttl << HEADPHONE_PREFIXES;
+    ttl << "<" << HRTF_PARAMETER << ">\n    a lv2:Parameter ;\n    rdfs:label \"HRTF file\" ;\n"
+        << "    rdfs:comment \"SOFA file of the head-related impulse responses; without one, the KEMAR "
+           "set "
+           "libmysofa installs\" ;\n    rdfs:range atom:Path .\n\n";
+    WriteHeadphonePlugin(ttl, 2);
+    WriteHeadphonePlugin(ttl, 1);
+}
+
 bool WriteFile(const std::string& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary);
     file << text;
@@ -211,11 +320,15 @@ int main(int argc, char** argv) {
         for (const HalvanePreset& preset : HALVANE_PRESETS)
             manifest << "<" << PresetUriOf(i, preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <"
                      << UriOf(VariantOf(i)) << "> ;\n    rdfs:seeAlso <presets.ttl> .\n\n";
+    for (int inputs : {2, 1})
+        manifest << "<" << HeadphoneUriOf(inputs) << ">\n    a lv2:Plugin ;\n    lv2:binary <" << module
+                 << "> ;\n    rdfs:seeAlso <halvane.ttl> .\n\n";
 
     std::ostringstream ttl;
     ttl << PREFIXES;
     for (int i = 0; i < PLUGIN_COUNT; ++i)
         WritePlugin(ttl, i);
+    WriteHeadphonePlugins(ttl);
 
     const bool ok = WriteFile(dir + "/manifest.ttl", manifest.str()) &&
                     WriteFile(dir + "/halvane.ttl", ttl.str()) &&

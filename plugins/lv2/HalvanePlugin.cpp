@@ -388,6 +388,10 @@ const LV2_Descriptor* DescriptorTable() {
 
 } // namespace
 
+// The headphone plugins (HeadphonesPlugin.cpp) follow the speaker plugins.
+const LV2_Descriptor* HeadphoneDescriptor(uint32_t index);
+
 LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
-    return index < static_cast<uint32_t>(PLUGIN_COUNT) ? &DescriptorTable()[index] : nullptr;
+    return index < static_cast<uint32_t>(PLUGIN_COUNT) ? &DescriptorTable()[index]
+                                                       : HeadphoneDescriptor(index - PLUGIN_COUNT);
 }

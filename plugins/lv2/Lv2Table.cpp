@@ -81,4 +81,23 @@ int PortsOf(const Variant& variant, PortInfo (&ports)[MAX_PORTS]) {
     return n;
 }
 
+std::string HeadphoneUriOf(int inputs) {
+    return std::string(URI_BASE) + HEADPHONE_SLUG + (inputs == 1 ? "-mono" : "");
+}
+
+int HeadphonePortsOf(int inputs, EarPortInfo (&ports)[MAX_EAR_PORTS]) {
+    int n = 0;
+    for (int c = 0; c < inputs; ++c)
+        ports[n++] = {EarPortRole::AudioIn, c};
+    for (int c = 0; c < 2; ++c)
+        ports[n++] = {EarPortRole::AudioOut, c};
+    ports[n++] = {EarPortRole::Layout, 0};
+    for (int k = 0; k < CONTROL_COUNT; ++k)
+        if (IsHeadphoneControl(k))
+            ports[n++] = {EarPortRole::Control, k};
+    ports[n++] = {EarPortRole::Latency, 0};
+    ports[n++] = {EarPortRole::Events, 0};
+    return n;
+}
+
 } // namespace halvane_lv2

@@ -185,6 +185,37 @@ constexpr int MAX_PORTS = 2 + MAX_OUTPUTS + CONTROL_COUNT + MAX_OUTPUTS;
 // layout, then one volume per speaker but the LFE. Returns the port count.
 int PortsOf(const Variant& variant, PortInfo (&ports)[MAX_PORTS]);
 
+// ---- Headphone plugins ----
+// One plugin per input width, with the layout as a control: whatever the layout, the outputs are the
+// two ears, so a host keeps its wiring and a listener compares layouts by turning one knob. The
+// speaker feed goes on to the binaural stage of libHalvaneHeadphones; its HRIRs come from a SOFA
+// file set through the HRTF_PARAMETER path parameter (LV2 patch and state).
+constexpr int HEADPHONE_PLUGIN_COUNT = 2; // stereo in, then mono in
+constexpr const char* HEADPHONE_SLUG = "headphones";
+constexpr const char* HRTF_PARAMETER = "urn:halvane:lv2:headphones#hrtf";
+
+// The speaker plugins' controls that the headphone plugins have too: all but the ones that act on
+// speaker channels the ears do not see (right-hand inversion, the sum stage's dry-out level).
+constexpr bool IsHeadphoneControl(int k) {
+    return k != INVERT_RIGHT && k != DRY_OUT;
+}
+
+enum class EarPortRole { AudioIn, AudioOut, Layout, Control, Latency, Events };
+
+struct EarPortInfo {
+    EarPortRole role;
+    int which; // input or output channel, or Control value
+};
+
+constexpr int MAX_EAR_PORTS = 2 + 2 + 1 + CONTROL_COUNT + 2;
+
+// URI of a headphone plugin: the base, "headphones", and "-mono" for the mono-input plugin.
+std::string HeadphoneUriOf(int inputs);
+
+// The ports of a headphone plugin in index order: audio inputs, the two ears, the layout, the room
+// controls, the latency it reports, and the event input for the HRTF parameter. Returns the count.
+int HeadphonePortsOf(int inputs, EarPortInfo (&ports)[MAX_EAR_PORTS]);
+
 } // namespace halvane_lv2
 
 #endif

@@ -61,7 +61,7 @@ SoundFileInput::~SoundFileInput() {
         sf_close(m_file);
 }
 
-bool SoundFileInput::Open(const std::string& path, std::string& error) {
+bool SoundFileInput::Open(const std::string& path, std::string& error, int maxChannels) {
     SF_INFO info{};
     if (IsStdStream(path)) {
         if (isatty(STDIN_FILENO)) {
@@ -96,9 +96,10 @@ bool SoundFileInput::Open(const std::string& path, std::string& error) {
     m_channels = info.channels;
     m_rate = info.samplerate;
     m_frames = (info.seekable && info.frames >= 0 && info.frames < INT64_MAX / 2) ? info.frames : -1;
-    if (m_channels < 1 || m_channels > 2) {
-        error =
-            "input has " + std::to_string(m_channels) + " channels; halvane renders mono or stereo sources";
+    if (m_channels < 1 || m_channels > maxChannels) {
+        error = "input has " + std::to_string(m_channels) + " channels; halvane renders " +
+                (maxChannels == 2 ? std::string("mono or stereo sources")
+                                  : "speaker files of up to " + std::to_string(maxChannels) + " channels");
         return false;
     }
     if (m_rate < kMinRate || m_rate > static_cast<int>(HALVANE_MAX_SAMPLE_RATE)) {

@@ -40,8 +40,10 @@ public:
     SoundFileInput(const SoundFileInput&) = delete;
     SoundFileInput& operator=(const SoundFileInput&) = delete;
 
-    // "-" reads standard input, which may be a pipe.
-    bool Open(const std::string& path, std::string& error);
+    // "-" reads standard input, which may be a pipe. Refuses files of more than `maxChannels`
+    // channels (sources are mono or stereo; speaker files for headphones have up to the largest
+    // layout's count).
+    bool Open(const std::string& path, std::string& error, int maxChannels = 2);
     int channels() const override { return m_channels; }
     int sampleRate() const override { return m_rate; }
     int64_t frames() const override { return m_frames; }

@@ -1,5 +1,6 @@
 #include "Render.h"
 
+#include "Ears.h"
 #include "Layouts.h"
 #include "RoomSvg.h"
 #include "StageRing.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -283,9 +285,19 @@ private:
 // file of --normalize), measuring the peaks of what is written.
 class BlockWriter {
 public:
-    BlockWriter(CSurroundEffect& fx, FrameSink& out, bool post, int channels)
-        : m_fx(fx), m_out(out), m_post(post), m_ordered(channels), m_meter(channels) {}
+    BlockWriter(CSurroundEffect& fx, FrameSink& out, bool post, int channels, Ears* ears)
+        : m_fx(fx), m_out(out), m_post(post), m_ordered(channels), m_ears(ears),
+          m_meter(ears ? 2 : channels) {}
     const PeakMeter& meter() const { return m_meter; }
+
+    // With the binaural stage: the latency's worth of ears that follows the last block.
+    bool Finish(std::string& error) {
+        const float* ears[2];
+        for (int m; m_ears && (m = m_ears->Drain(ears)) > 0;)
+            if (!Send(ears, m, error))
+                return false;
+        return true;
+    }
 
     bool Write(const PlanarBlock& block, int n, std::string& error) {
         std::copy(block.rows(), block.rows() + block.channels(), m_ordered.begin());
@@ -294,15 +306,28 @@ public:
             error = "the library refused its final stage";
             return false;
         }
-        m_meter.Add(m_ordered.data(), n);
-        return m_out.Write(m_ordered.data(), n, error);
+        if (!m_ears)
+            return Send(m_ordered.data(), n, error);
+        const float* ears[2];
+        const int m = m_ears->Process(m_ordered.data(), block.channels(), n, ears);
+        if (m < 0) {
+            error = "the headphone stage refused a block";
+            return false;
+        }
+        return Send(ears, m, error);
     }
 
 private:
+    bool Send(const float* const* rows, int n, std::string& error) {
+        m_meter.Add(rows, n);
+        return m_out.Write(rows, n, error);
+    }
+
     CSurroundEffect& m_fx;
     FrameSink& m_out;
     const bool m_post;
     std::vector<float*> m_ordered;
+    Ears* m_ears;
     PeakMeter m_meter;
 };
 
@@ -340,7 +365,7 @@ bool WritePlot(const RenderJob& job, int rate, std::string& error) {
 }
 
 // Reads, processes and writes block by block until the input and its tail are done.
-bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const RenderJob& job,
+bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, Ears* ears, const RenderJob& job,
                std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     const int nOut = fx.GetOutputChannels();
     const PlanarBlock in(input.channels(), job.block);
@@ -348,7 +373,7 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
     BlockReader reader(input, job.block, job.tail, input.sampleRate());
     SegmentProcessor processor(fx, job.motion, input.sampleRate());
     QuietTail quiet(job.tail, input.sampleRate());
-    BlockWriter writer(fx, out, job.effect.NeedsPostProcessing(), nOut);
+    BlockWriter writer(fx, out, job.effect.NeedsPostProcessing(), nOut, ears);
     for (;;) {
         const int n = reader.Next(in, error);
         if (n < 0)
@@ -363,6 +388,8 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
         if (progress)
             progress->fetch_add(n);
     }
+    if (!writer.Finish(error))
+        return false;
     stats.inputFrames = reader.inputFrames();
     stats.nonFinite = reader.nonFinite();
     stats.peaks = writer.meter().peaks();
@@ -376,10 +403,10 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const Re
 // the reader may run some silence ahead, which is never processed.
 class ThreadedBlocks {
 public:
-    ThreadedBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, const RenderJob& job)
+    ThreadedBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, Ears* ears, const RenderJob& job)
         : m_input(input), m_fx(fx), m_out(out), m_job(job), m_frames(SlotFrames(job.block)),
           m_ring(kSlots, 3), m_reader(input, m_frames, job.tail, input.sampleRate()),
-          m_writer(fx, out, job.effect.NeedsPostProcessing(), fx.GetOutputChannels()) {
+          m_writer(fx, out, job.effect.NeedsPostProcessing(), fx.GetOutputChannels(), ears) {
         for (int i = 0; i < kSlots; ++i)
             m_slots.push_back(
                 Slot{PlanarBlock(input.channels(), m_frames), PlanarBlock(fx.GetOutputChannels(), m_frames)});
@@ -484,8 +511,11 @@ private:
             if (n > 0 && !m_writer.Write(slot->out, n, error))
                 return Fail(m_writeError, error);
             m_ring.Release(WRITE);
-            if (n == 0)
+            if (n == 0) {
+                if (!m_writer.Finish(error))
+                    Fail(m_writeError, error);
                 return;
+            }
             m_written += n;
             if (progress)
                 progress->fetch_add(n);
@@ -506,12 +536,12 @@ private:
 };
 
 // Reads, processes and writes on one thread, or on three for job.threads above 1.
-bool RunStream(InputStream& input, CSurroundEffect& fx, FrameSink& out, const RenderJob& job,
+bool RunStream(InputStream& input, CSurroundEffect& fx, FrameSink& out, Ears* ears, const RenderJob& job,
                std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     if (job.threads <= 1)
-        return RunBlocks(input, fx, out, job, progress, stats, error);
+        return RunBlocks(input, fx, out, ears, job, progress, stats, error);
     fx.SetWorkerThreads(job.threads - 1);
-    return ThreadedBlocks(input, fx, out, job).Run(progress, stats, error);
+    return ThreadedBlocks(input, fx, out, ears, job).Run(progress, stats, error);
 }
 
 // The second pass of --normalize: the scratch file scaled so that its peak lands at the level
@@ -549,13 +579,14 @@ bool WriteNormalized(ScratchFile& scratch, OutputFile& out, const RenderJob& job
 }
 
 // Runs the blocks straight into the output, or, for --normalize, into a scratch file first.
-bool RenderInto(InputStream& input, CSurroundEffect& fx, OutputFile& out, const RenderJob& job,
+bool RenderInto(InputStream& input, CSurroundEffect& fx, OutputFile& out, Ears* ears, const RenderJob& job,
                 std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     if (!job.normalize)
-        return RunStream(input, fx, out, job, progress, stats, error);
+        return RunStream(input, fx, out, ears, job, progress, stats, error);
     ScratchFile scratch;
-    return scratch.Create(job.output, fx.GetOutputChannels(), input.sampleRate(), error) &&
-           RunStream(input, fx, scratch, job, progress, stats, error) &&
+    const int channels = static_cast<int>(stats.speakers.size()); // the speakers, or the two ears
+    return scratch.Create(job.output, channels, input.sampleRate(), error) &&
+           RunStream(input, fx, scratch, ears, job, progress, stats, error) &&
            WriteNormalized(scratch, out, job, stats, error);
 }
 
@@ -595,6 +626,15 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
         error = "the remapped speakers do not cover every channel";
         return false;
     }
+    // The SOFA file is read before anything is written: a file it cannot use leaves nothing behind.
+    std::unique_ptr<Ears> ears;
+    if (s.headphones) {
+        ears = std::make_unique<Ears>();
+        // The threaded render hands over up to a library block at once, whatever the host block.
+        if (!ears->Open(s, rate, std::max(job.block, HALVANE_MAX_BLOCK), error))
+            return false;
+        measured.speakers = LayoutOfCode(3)->speakers; // the file holds the two ears
+    }
     if (!WritePlot(job, rate, error))
         return false;
 
@@ -604,7 +644,7 @@ bool Render(InputStream& input, const RenderJob& job, std::atomic<int64_t>* prog
     const int64_t expected = input.frames() >= 0 ? input.frames() + tailFrames : -1;
     if (!out.Open(job.output, job.type, job.format, rate, measured.speakers, job.overwrite, expected,
                   error) ||
-        !RenderInto(input, fx, out, job, progress, measured, error))
+        !RenderInto(input, fx, out, ears.get(), job, progress, measured, error))
         return false;
     measured.clipped = out.clipped();
     if (stats)

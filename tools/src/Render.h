@@ -37,6 +37,8 @@ struct EffectSettings {
     bool invertRight = false;
     bool clamp = false;
     bool smooth = true; // the library's smooth mode: a moving source glides; --exact makes it jump
+    bool headphones = false; // the speaker feed goes on to the binaural stage: two ears out
+    std::string hrtf;        // SOFA file of the binaural stage; empty = the library's default set
 
     Point SourceOrCentre() const { return sourceGiven ? source : Point{roomWidth * 0.5f, roomDepth * 0.5f}; }
     // The library's final stage (clamp, right-hand inversion, reordering) is needed.

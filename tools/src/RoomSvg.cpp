@@ -1,5 +1,6 @@
 #include "RoomSvg.h"
 
+#include "Ears.h"
 #include "Geometry.h"
 #include "Layouts.h"
 
@@ -103,6 +104,29 @@ void WriteSpeaker(std::ostream& o, const Page& pg, const EffectSettings& s, cons
       << "delay " << Num(v.delayMs, 2) << " ms (" << v.delaySamples << " smp)</text>\n";
 }
 
+// With --headphones: the listener at the room's centre, facing the front wall, and the direction
+// in which each virtual speaker is heard.
+void WriteListener(std::ostream& o, const Page& pg, const EffectSettings& s) {
+    std::vector<HalvaneVirtualSpeaker> speakers;
+    if (!CHalvaneHeadphones::VirtualSpeakers(StageSettings(s, 48000), speakers))
+        return;
+    const double cx = pg.X(s.roomWidth * 0.5);
+    const double cy = pg.Y(s.roomDepth * 0.5);
+    for (const HalvaneVirtualSpeaker& v : speakers) {
+        if (v.lfe)
+            continue;
+        o << "<line x1=\"" << Num(cx) << "\" y1=\"" << Num(cy) << "\" x2=\"" << Num(pg.X(v.x)) << "\" y2=\""
+          << Num(pg.Y(v.y)) << "\" stroke=\"#84b\" stroke-dasharray=\"2,3\"/>\n";
+        o << "<text x=\"" << Num((cx + pg.X(v.x)) / 2) << "\" y=\"" << Num((cy + pg.Y(v.y)) / 2 - 4)
+          << "\" text-anchor=\"middle\" fill=\"#84b\">" << Num(v.azimuth, 1) << "&#176;</text>\n";
+    }
+    o << "<circle cx=\"" << Num(cx) << "\" cy=\"" << Num(cy) << "\" r=\"10\" fill=\"none\" stroke=\"#84b\""
+      << " stroke-width=\"2\"/>\n<path d=\"M " << Num(cx - 5) << " " << Num(cy - 9) << " L " << Num(cx) << " "
+      << Num(cy - 17) << " L " << Num(cx + 5) << " " << Num(cy - 9) << "\" fill=\"#84b\"/>\n";
+    o << "<text x=\"" << Num(cx) << "\" y=\"" << Num(cy + 24) << "\" text-anchor=\"middle\" fill=\"#84b\">"
+      << "listener (headphones): azimuth, + = left</text>\n";
+}
+
 void WriteSourceAndFooter(std::ostream& o, const Page& pg, const EffectSettings& s, Point source,
                           int sampleRate) {
     o << "<circle cx=\"" << Num(pg.X(source.x)) << "\" cy=\"" << Num(pg.Y(source.y))
@@ -130,6 +154,8 @@ std::string RoomSvg(const EffectSettings& s, const Motion& motion, int sampleRat
     WriteTrack(o, page, motion);
     for (const SpeakerView& v : speakers)
         WriteSpeaker(o, page, s, layout, v);
+    if (s.headphones)
+        WriteListener(o, page, s);
     WriteSourceAndFooter(o, page, s, source, sampleRate);
     return o.str();
 }

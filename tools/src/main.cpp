@@ -2,6 +2,7 @@
 // library, and shows the layouts and the room it places the sound in.
 #include "AudioIO.h"
 #include "Demo.h"
+#include "Ears.h"
 #include "Geometry.h"
 #include "Json.h"
 #include "Layouts.h"
@@ -138,6 +139,18 @@ void AddEffectOptions(CLI::App* app, EffectArgs& a) {
                   "Invert the polarity of the right-hand speakers (FR, BR, SR)");
     app->add_flag("--clamp", a.fx.clamp, "Clamp every sample to -1 .. 1");
     app->add_flag("--exact", a.exact, kExactHelp);
+}
+
+// The binaural stage: the speaker feed heard through headphones, written as a stereo file.
+void AddHeadphoneOptions(CLI::App* app, EffectSettings& fx, bool withHrtf) {
+    app->add_flag("--headphones", fx.headphones,
+                  "Render for headphones: every speaker becomes a virtual speaker in its direction from the "
+                  "room's centre (HRIRs from a SOFA file); writes two channels");
+    if (withHrtf)
+        app->add_option("--hrtf", fx.hrtf,
+                        std::string("SOFA file of the headphone rendering (default: ") +
+                            CHalvaneHeadphones::DefaultHrtfFile() + ")")
+            ->type_name("FILE.sofa");
 }
 
 void RequireFinite(const char* name, float v) {
@@ -518,7 +531,8 @@ bool MakeTask(const std::pair<std::string, std::string>& p, const RenderJob& bas
     t.job = base;
     ApplyOutputArgs(oa, p.second, t.job);
     const LayoutInfo* layout = LayoutOfCode(base.effect.layout);
-    if (t.job.type == FileType::Flac && base.effect.remaps.empty() && !layout->flacLabelled)
+    if (t.job.type == FileType::Flac && base.effect.remaps.empty() && !layout->flacLabelled &&
+        !base.effect.headphones)
         throw UsageError{"FLAC files carry no channel mask, and FLAC's fixed " +
                          std::to_string(layout->channels) + "-channel order is not the " + layout->name +
                          " layout's; write a .wav file"};
@@ -554,6 +568,12 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
     RenderJob base;
     base.effect = ToSettings(ea, true);
     base.motion = ToMotion(ea, base.effect);
+    if (base.effect.headphones && (!base.effect.remaps.empty() || base.effect.invertRight))
+        throw UsageError{
+            "--remap and --invert-right rearrange speaker channels, and --headphones writes only "
+            "the two ears; leave them out"};
+    if (!base.effect.headphones && !base.effect.hrtf.empty())
+        throw UsageError{"--hrtf picks the HRIRs of --headphones; add --headphones"};
     if (r.block < 1 || r.block > 1 << 20)
         throw UsageError{"--block must be from 1 to 1048576 frames"};
     base.block = r.block;
@@ -596,11 +616,14 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
     return failures > 0 ? kExitFailed : kExitOk;
 }
 
-int RunDemo(const std::string& outArg, const std::string& preset, const OutputArgs& oa, bool exact) {
+int RunDemo(const std::string& outArg, const std::string& preset, const OutputArgs& oa, bool exact,
+            const EffectSettings& ears) {
     const std::string out = outArg.empty() ? "halvane-demo.wav" : outArg;
     Task t;
     t.job.effect.smooth = !exact;
     ApplyOutputArgs(oa, out, t.job);
+    t.job.effect.headphones = ears.headphones;
+    t.job.effect.hrtf = ears.hrtf;
     // The default demo file is the tool's own and is replaced on every run.
     t.job.overwrite = oa.force || outArg.empty();
     if (!OutputWritable(out, t.job.overwrite, oa.quiet))
@@ -619,7 +642,69 @@ int RunDemo(const std::string& outArg, const std::string& preset, const OutputAr
     if (ReportTasks(tasks, oa.quiet, false) > 0)
         return kExitFailed;
     if (!oa.quiet)
-        Say("  a plucked tune circling the room once, 5.1 (FL FR FC LFE BL BR), 48000 Hz");
+        Say(std::string("  a plucked tune circling the room once, ") +
+            (ears.headphones ? "5.1 heard through headphones (left, right)" : "5.1 (FL FR FC LFE BL BR)") +
+            ", 48000 Hz");
+    return kExitOk;
+}
+
+struct EarsArgs {
+    std::vector<std::string> files;
+    std::string layout; // empty: from the input's channel count
+    std::string room = "3x3";
+    EffectSettings fx;
+};
+
+// The layout of a speaker file: the one --layout names, or the one with its channel count (the
+// layout FLAC also labels so when two share a count).
+const LayoutInfo* LayoutOfSpeakerFile(const std::string& name, int channels) {
+    if (!name.empty()) {
+        const LayoutInfo* l = FindLayout(name);
+        if (!l)
+            throw UsageError{"--layout " + name + ": not a layout (" + LayoutNames() + ")"};
+        return l;
+    }
+    const LayoutInfo* found = nullptr;
+    for (const LayoutInfo& l : AllLayouts())
+        if (l.channels == channels && (!found || (l.flacLabelled && !found->flacLabelled)))
+            found = &l;
+    if (!found)
+        throw UsageError{"no layout has " + std::to_string(channels) + " channels (" + LayoutNames() + ")"};
+    return found;
+}
+
+int RunEars(const EarsArgs& a, const OutputArgs& oa) {
+    if (a.files.size() != 2)
+        throw UsageError{"headphones takes IN OUT"};
+    if (!oa.plot.empty())
+        throw UsageError{"headphones draws no room; halvane plot --headphones does"};
+    int mostChannels = 0;
+    for (const LayoutInfo& l : AllLayouts())
+        mostChannels = std::max(mostChannels, l.channels);
+    SoundFileInput in;
+    std::string error;
+    if (!in.Open(a.files[0], error, mostChannels)) {
+        Say("halvane: " + a.files[0] + ": " + error);
+        return kExitFailed;
+    }
+    Task t;
+    t.job.effect = a.fx;
+    t.job.effect.headphones = true;
+    t.job.effect.layout = LayoutOfSpeakerFile(a.layout, in.channels())->code;
+    if (!ParseRoom(a.room, t.job.effect.roomWidth, t.job.effect.roomDepth, error))
+        throw UsageError{error};
+    ApplyOutputArgs(oa, a.files[1], t.job);
+    if (!IsStdStream(a.files[0]) && (SameFile(a.files[0], a.files[1]) || a.files[0] == a.files[1]))
+        throw UsageError{a.files[1] + " is the input itself; choose another output"};
+    if (!OutputWritable(a.files[1], oa.force, oa.quiet))
+        return kExitFailed;
+    if (!RenderSpeakersToEars(in, t.job, error)) {
+        Say("halvane: " + a.files[0] + ": " + error);
+        return kExitFailed;
+    }
+    if (!oa.quiet)
+        Say("wrote " + a.files[1] + " (" + LayoutOfCode(t.job.effect.layout)->name +
+            " heard through headphones, " + FormatName(t.job.type, t.job.format) + ")");
     return kExitOk;
 }
 
@@ -742,6 +827,9 @@ struct CommandLine {
     bool demoExact = false;
     std::string demoPreset;
     bool presetsJson = false;
+    EffectSettings demoEars;
+    EarsArgs ears;
+    OutputArgs earsOut;
     std::string layoutsRoom = DefaultRoom();
     bool layoutsJson = false;
     EffectArgs plotEffect;
@@ -789,6 +877,7 @@ CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
                      "Print a JSON record of each render on standard output: files, frames, rate, layout, "
                      "peaks, clipped and non-finite samples, wall time, real-time factor");
     AddEffectOptions(render, c.renderEffect);
+    AddHeadphoneOptions(render, c.renderEffect.fx, true);
     AddOutputOptions(render, c.renderOut, "from the output's extension, wav for -o");
     return render;
 }
@@ -802,6 +891,7 @@ CLI::App* AddDemoCommand(CLI::App& app, CommandLine& c) {
     demo->add_option("--preset", c.demoPreset,
                      "Room preset: " + PresetNames() + " (halvane presets describes them)")
         ->type_name("NAME");
+    AddHeadphoneOptions(demo, c.demoEars, true);
     return demo;
 }
 
@@ -812,6 +902,24 @@ CLI::App* AddPresetsCommand(CLI::App& app, CommandLine& c) {
         "--json", c.presetsJson,
         "Print the presets as one JSON record: names, labels, descriptions, values and options");
     return presets;
+}
+
+CLI::App* AddEarsCommand(CLI::App& app, CommandLine& c) {
+    CLI::App* ears = app.add_subcommand(
+        "headphones", "Hear a speaker file (5.1, 7.1 ...) through headphones: its speakers become virtual "
+                      "speakers on the walls of the room, seen from its centre");
+    ears->add_option("files", c.ears.files, "IN OUT")->required()->type_name("FILE");
+    ears->add_option("--layout", c.ears.layout,
+                     "Layout of IN: " + LayoutNames() + " (default: the one with IN's channel count)")
+        ->type_name("NAME");
+    ears->add_option("--room", c.ears.room, "Room size WIDTHxDEPTH in metres")
+        ->capture_default_str()
+        ->type_name("WxD");
+    ears->add_option("--hrtf", c.ears.fx.hrtf,
+                     std::string("SOFA file (default: ") + CHalvaneHeadphones::DefaultHrtfFile() + ")")
+        ->type_name("FILE.sofa");
+    AddOutputOptions(ears, c.earsOut, "from the output's extension");
+    return ears;
 }
 
 CLI::App* AddLayoutsCommand(CLI::App& app, CommandLine& c) {
@@ -836,6 +944,7 @@ CLI::App* AddPlotCommand(CLI::App& app, CommandLine& c) {
         ->capture_default_str()
         ->type_name("HZ");
     plot->add_flag("--no-propagation-delay", c.plotNoDelay, "Show the speakers without travel-time delays");
+    AddHeadphoneOptions(plot, c.plotEffect.fx, false);
     plot->add_option("-o,--output", c.plotOut, "SVG file to write (default: standard output)")
         ->type_name("FILE");
     return plot;
@@ -855,6 +964,7 @@ int main(int argc, char** argv) {
     const CLI::App* presets = AddPresetsCommand(app, c);
     const CLI::App* layouts = AddLayoutsCommand(app, c);
     const CLI::App* plot = AddPlotCommand(app, c);
+    const CLI::App* ears = AddEarsCommand(app, c);
 
     // The build writes the manual page from this table (not an option: it is no use to a person).
     if (argc == 2 && std::string(argv[1]) == "--man-page") {
@@ -870,18 +980,20 @@ int main(int argc, char** argv) {
 
     try {
         InstallLibraryMessageHandler();
-        if (*render || *demo)
+        if (*render || *demo || *ears)
             InstallInterruptCleanup();
         if (*render)
             return RunRender(c.render, c.renderEffect, c.renderOut);
         if (*demo)
-            return RunDemo(c.demoOut, c.demoPreset, c.demoOutput, c.demoExact);
+            return RunDemo(c.demoOut, c.demoPreset, c.demoOutput, c.demoExact, c.demoEars);
         if (*presets)
             return RunPresets(c.presetsJson);
         if (*layouts)
             return RunLayouts(c.layoutsRoom, c.layoutsJson);
         if (*plot)
             return RunPlot(c.plotEffect, c.plotRate, c.plotNoDelay, c.plotOut);
+        if (*ears)
+            return RunEars(c.ears, c.earsOut);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "halvane: %s\nRun with --help for more information.\n", e.message.c_str());
         return kExitUsage;

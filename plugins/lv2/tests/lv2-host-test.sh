@@ -66,7 +66,10 @@ install)
                 fail "lv2ls does not list $(plugin_uri "$layout" "$inputs")"
         done
     done
-    [ "$(wc -l <<<"$listed")" -eq 14 ] || fail "expected 14 plugins"
+    for ears in headphones headphones-mono; do
+        grep -qx "$URI:$ears" <<<"$listed" || fail "lv2ls does not list $URI:$ears"
+    done
+    [ "$(wc -l <<<"$listed")" -eq 16 ] || fail "expected 16 plugins (14 speaker layouts, 2 headphones)"
     # Every output port sits in the speaker group with its speaker's designation.
     check_groups() { # LAYOUT DESIGNATION...
         local info
