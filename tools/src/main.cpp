@@ -704,7 +704,7 @@ int RunEars(const EarsArgs& a, const OutputArgs& oa) {
     }
     if (!oa.quiet)
         Say("wrote " + a.files[1] + " (" + LayoutOfCode(t.job.effect.layout)->name +
-            " heard through headphones, " + FormatName(t.job.type, t.job.format) + ")");
+            " heard through headphones)");
     return kExitOk;
 }
 

@@ -59,9 +59,10 @@ absent o.wav
 if [ ! -r /usr/share/libmysofa/default.sofa ]; then
     echo "SKIPPED: libmysofa's default KEMAR set /usr/share/libmysofa/default.sofa is missing (install libmysofa1)"
 else
-    # Every layout, for headphones: two channels that ffprobe calls stereo, as long as the input.
+    # Every layout, for headphones: two channels that ffprobe calls stereo, as long as the input
+    # (--tail 0: the ears line up with it sample for sample).
     for layout in stereo quad 5.1 7.1-wide 4.1 6.1 7.1; do
-        expect 0 "--headphones --layout $layout" -- "$H" render -q mono.wav "hp-$layout.flac" --headphones \
+        expect 0 "--headphones --layout $layout" -- "$H" render -q --tail 0 mono.wav "hp-$layout.flac" --headphones \
             --layout "$layout"
         [ "$(probe "hp-$layout.flac")" = "2,stereo" ] && ok || bad "$layout: $(probe "hp-$layout.flac")"
         [ "$(frames "hp-$layout.flac")" = "$(frames mono.wav)" ] && ok || bad "$layout: frames differ"
