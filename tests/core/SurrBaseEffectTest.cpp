@@ -40,23 +40,14 @@ TEST(SurrBaseEffect, FreshNodeHasLayout63InA3By3Room) {
     EXPECT_EQ(node.m_fRoomDepth, 3.0f);
     EXPECT_EQ(node.m_fSoundX, 1.5f);
     EXPECT_EQ(node.m_fSoundY, 1.5f);
-    const int map[11] = {0, 1, 2, 3, 4, 5, 9, 9, 9, 9, 9};
-    for (int k = 0; k < 11; ++k)
-        EXPECT_EQ(node.m_ChannelMap[k], map[k]) << k;
-    const float pos[10][2] = {{0, 0}, {3, 0}, {1.5f, 0}, {0, 0}, {0, 3},
-                              {3, 3}, {0, 0}, {0, 0},    {0, 0}, {0, 0}};
-    for (int c = 0; c < 10; ++c) {
-        EXPECT_EQ(node.m_SpeakerPos[c].x, pos[c][0]) << c;
-        EXPECT_EQ(node.m_SpeakerPos[c].y, pos[c][1]) << c;
-    }
+    EXPECT_EQ(node.m_SpeakerPos[4].y, 3.0f); // layout 63's places in the 3 x 3 room (see SpeakerLayoutTest)
     EXPECT_EQ(node.Process(nullptr), 1);
 }
 
-TEST(SurrBaseEffect, InitializeCopyAndAssign) {
+TEST(SurrBaseEffect, InitializeTakesRateAndWidenedChannelCount) {
     tWAVEFORMATEX format{};
     format.nChannels = 2;
     format.nSamplesPerSec = 96000;
-    CSurrBaseEffect input;
     CSurrBaseEffect node;
     node.Initialize(&format);
     EXPECT_EQ(node.m_nSamplesPerSec, 96000);
@@ -64,27 +55,6 @@ TEST(SurrBaseEffect, InitializeCopyAndAssign) {
     format.nChannels = 65535; // the 16-bit count widens without sign
     node.Initialize(&format);
     EXPECT_EQ(node.m_nChannels, 65535);
-
-    node.SetInput(&input);
-    node.SetSpeakersConfig(1599);
-    node.SetSoundPos(0.25f, 2.75f);
-    CSurrBaseEffect copy(node);
-    CSurrBaseEffect assigned;
-    assigned = node;
-    for (const CSurrBaseEffect* other : {&copy, &assigned}) {
-        EXPECT_EQ(other->m_pInput, &input); // a copy reads from the same input
-        EXPECT_EQ(other->m_nSpeakersConfig, 1599);
-        EXPECT_EQ(other->m_nSpeakers, 8);
-        EXPECT_EQ(other->m_nSamplesPerSec, 96000);
-        EXPECT_EQ(other->m_nChannels, 65535);
-        EXPECT_EQ(other->m_fSoundX, 0.25f);
-        EXPECT_EQ(other->m_fSoundY, 2.75f);
-        EXPECT_EQ(other->m_SpeakerPos[7].x, 3.0f);
-        EXPECT_EQ(other->m_SpeakerPos[7].y, 1.5f);
-        EXPECT_EQ(other->m_ChannelMap[10], 7);
-    }
-    node.SetInput(nullptr);
-    EXPECT_EQ(node.m_pInput, nullptr);
 }
 
 TEST(SurrBaseEffect, RoomSizeRescalesPlacesAndSourceThenUpdatesOnce) {

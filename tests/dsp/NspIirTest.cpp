@@ -171,63 +171,6 @@ TEST_F(NspIir, InPlaceEqualsOutOfPlaceAndPlainModel) {
     EXPECT_TRUE(nspReports().empty());
 }
 
-TEST_F(NspIir, HighLevelChecks) {
-    const float taps[6] = {1, 0, 0, 1, 0, 0};
-    NspIirFilterState st{};
-    nspsIirInit(0, taps, 2, nullptr);
-    ExpectSingleBadArgument("nspsIirInit", "statePtr==0", "nspiirh");
-    const struct {
-        int32_t type;
-        const float* taps;
-        int32_t order;
-        const char* message;
-    } initCases[] = {
-        {0, nullptr, -1, "tapVals==0"},
-        {5, taps, -1, "order < 0"},
-        {2, taps, 2, "iirType is out of range"},
-        {-1, taps, 2, "iirType is out of range"},
-    };
-    for (const auto& c : initCases) {
-        Reset();
-        nspsIirInit(c.type, c.taps, c.order, &st);
-        ExpectSingleBadArgument("nspsIirInit", c.message, "nspiirh");
-        EXPECT_EQ(st.initMarker, 0);
-    }
-
-    Reset();
-    nspsIirInit(0, taps, 2, &st);
-    ASSERT_TRUE(nspReports().empty());
-    float* const ownTaps = st.tapSt.taps;
-    nspsIirInit(0, taps, 2, &st);
-    ExpectSingleBadArgument("nspsIirInit",
-                            "IIR filter state structure is already initialized! Use nspIirFree to free it",
-                            "nspiirh");
-    EXPECT_EQ(st.tapSt.taps, ownTaps);
-
-    Reset();
-    nspIirFree(&st);
-    EXPECT_TRUE(nspReports().empty());
-    EXPECT_EQ(st.initMarker, 0);
-    float buf[2] = {1.0f, 2.0f};
-    const struct {
-        const char* func;
-        const char* message;
-        void (*call)(NspIirFilterState* freed, float* buf);
-    } cases[] = {
-        {"nspIirFree", "IIR filter wasn't initialized", [](NspIirFilterState* s, float*) { nspIirFree(s); }},
-        {"nspIirFree", "statePtr==0", [](NspIirFilterState*, float*) { nspIirFree(nullptr); }},
-        {"nspsbIir", "statePtr==0", [](NspIirFilterState*, float* b) { nspsbIir(nullptr, b, b, 2); }},
-        {"nspsbIir", "IIR filter wasn't initialized",
-         [](NspIirFilterState* s, float* b) { nspsbIir(s, b, b, 2); }},
-    };
-    for (const auto& c : cases) {
-        Reset();
-        c.call(&st, buf);
-        ExpectSingleBadArgument(c.func, c.message, "nspiirh");
-    }
-    EXPECT_EQ(buf[0], 1.0f);
-}
-
 TEST_F(NspIir, FailedBuildsLeaveTheStateFree) {
     for (float a0 : {0.0f, -0.0f, std::numeric_limits<float>::quiet_NaN()}) {
         Reset();
@@ -262,64 +205,6 @@ TEST_F(NspIir, EarlierFailureDoesNotBlockFiltering) {
     EXPECT_EQ(g.st.dlySt.dlyl[0], 0.0f);
     EXPECT_TRUE(nspReports().empty());
     EXPECT_EQ(nspLastStatus(), NSP_STS_BAD_ARGUMENT);
-}
-
-TEST_F(NspIir, LowLevelChecksReportWholeGroups) {
-    // First group: every null pointer argument is reported, then the kernel gives up.
-    nspsbIirl(nullptr, nullptr, nullptr, nullptr, -1);
-    EXPECT_EQ(ReportLines(), (std::vector<std::string>{
-                                 "-5 nspsbIirl nspiirl tapStPtr==0", "-5 nspsbIirl nspiirl dlyStPtr==0",
-                                 "-5 nspsbIirl nspiirl inSamps==0", "-5 nspsbIirl nspiirl outSamps==0"}));
-
-    // Second group: the contents of the states and the count.
-    Reset();
-    NspIirTapState tapSt{2, nullptr, 0, 0};
-    NspIirDlyState dlySt{nullptr};
-    float buf[2] = {1.0f, 2.0f};
-    nspsbIirl(&tapSt, &dlySt, buf, buf, -3);
-    EXPECT_EQ(ReportLines(),
-              (std::vector<std::string>{"-5 nspsbIirl nspiirl structure *tapStPtr wasn't initialized",
-                                        "-5 nspsbIirl nspiirl structure *dlyStPtr wasn't initialized",
-                                        "-5 nspsbIirl nspiirl numIters < 0"}));
-    EXPECT_EQ(buf[0], 1.0f);
-
-    Reset();
-    nspsIirlInitDlyl(nullptr, nullptr, nullptr);
-    EXPECT_EQ(ReportLines(), (std::vector<std::string>{"-5 nspsIirlInitDlyl nspiirl tapStPtr==0",
-                                                       "-5 nspsIirlInitDlyl nspiirl dlyStPtr==0"}));
-    Reset();
-    nspsIirlInitDlyl(&tapSt, nullptr, &dlySt);
-    EXPECT_EQ(ReportLines(),
-              (std::vector<std::string>{"-5 nspsIirlInitDlyl nspiirl structure *tapStPtr wasn't initialized",
-                                        "-5 nspsIirlInitDlyl nspiirl dlyl==0"}));
-
-    // A failure inside the filter loop is passed on by nspsbIir as a backtrace.
-    Built f({1.0f, 1.0f}, 0);
-    Reset();
-    nspsbIir(&f.st, nullptr, buf, 2);
-    EXPECT_EQ(ReportLines(),
-              (std::vector<std::string>{"-5 nspsbIirl nspiirl inSamps==0", "-1 nspsbIir nspiirh"}));
-    EXPECT_EQ(nspLastStatus(), NSP_STS_BAD_ARGUMENT);
-
-    // Tap-state checks stop at the first failure.
-    const struct {
-        bool nullState;
-        bool nullTaps;
-        int32_t order;
-        const char* message;
-    } initCases[] = {
-        {true, true, -1, "tapStPtr==0"},
-        {false, true, -1, "taps==0"},
-        {false, false, -1, "order < 0"},
-        {false, false, 1, "iirType is out of range"},
-    };
-    float taps[4] = {1, 1, 1, 1};
-    for (const auto& c : initCases) {
-        Reset();
-        NspIirTapState t{};
-        nspsIirlInit(9, c.nullTaps ? nullptr : taps, c.order, c.nullState ? nullptr : &t);
-        ExpectSingleBadArgument("nspsIirlInit", c.message, "nspiirl");
-    }
 }
 
 } // namespace
