@@ -153,6 +153,9 @@ void Apply(Chain& c, int k, const float* v) {
     case CORNER_CROSSFEED:
         fx.SetProcessAdvance(On(v[k]));
         break;
+    case EXACT:
+        fx.SetSmoothing(!On(v[k])); // controls glide unless the exact jumps are asked for
+        break;
     default: // clamp acts on the ears; the others are no headphone controls
         break;
     }
@@ -183,6 +186,7 @@ Chain* BuildChain(const ChainKey& key, const float* v, int inputs, uint32_t rate
         fx.SetRevAbsorb(v[ABSORB]);
         fx.SetRevHFDecay(v[HF_DECAY]);
         fx.SetProcessAdvance(On(v[CORNER_CROSSFEED]));
+        fx.SetSmoothing(!On(v[EXACT]));
         tWAVEFORMATEX format{};
         format.wFormatTag = 3; // IEEE float
         format.nChannels = static_cast<uint16_t>(inputs);

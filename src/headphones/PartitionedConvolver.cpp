@@ -24,16 +24,16 @@ int Padded(int n) {
     return (n + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
 }
 
-// acc += x * h over `bins` complex values in split form, for both ears at once.
-void MultiplyAdd(int bins, const float* __restrict xr, const float* __restrict xi,
-                 const float* __restrict hlr, const float* __restrict hli, const float* __restrict hrr,
-                 const float* __restrict hri, float* __restrict lr, float* __restrict li,
-                 float* __restrict rr, float* __restrict ri) {
-    for (int k = 0; k < bins; ++k) {
-        lr[k] += xr[k] * hlr[k] - xi[k] * hli[k];
-        li[k] += xr[k] * hli[k] + xi[k] * hlr[k];
-        rr[k] += xr[k] * hrr[k] - xi[k] * hri[k];
-        ri[k] += xr[k] * hri[k] + xi[k] * hrr[k];
+// acc += x * h over `bins` interleaved complex values (re, im), for both ears at once.
+void MultiplyAdd(int bins, const float* __restrict x, const float* __restrict hl, const float* __restrict hr,
+                 float* __restrict l, float* __restrict r) {
+    for (int k = 0; k < 2 * bins; k += 2) {
+        const float xr = x[k];
+        const float xi = x[k + 1];
+        l[k] += xr * hl[k] - xi * hl[k + 1];
+        l[k + 1] += xr * hl[k + 1] + xi * hl[k];
+        r[k] += xr * hr[k] - xi * hr[k + 1];
+        r[k + 1] += xr * hr[k + 1] + xi * hr[k];
     }
 }
 
@@ -56,7 +56,7 @@ void PartitionedConvolver::Free() {
 }
 
 float* PartitionedConvolver::Spectrum(int input, int slot) {
-    return m_pLine + (static_cast<size_t>(input) * m_nSlots + slot) * 2 * m_nHalf;
+    return m_pLine + (static_cast<size_t>(input) * m_nSlots + slot) * m_nHalf;
 }
 
 bool PartitionedConvolver::Initialize(const std::vector<std::vector<std::vector<float>>>& filters,
@@ -73,10 +73,10 @@ bool PartitionedConvolver::Initialize(const std::vector<std::vector<std::vector<
     m_Parts = parts;
     m_nBlock = b;
     m_nBins = b + 1;
-    m_nHalf = Padded(m_nBins);
+    m_nHalf = Padded(2 * m_nBins);
     m_nFrame = Padded(2 * b);
     m_nSlots = *std::max_element(parts.begin(), parts.end());
-    const size_t spectrum = 2 * static_cast<size_t>(m_nHalf);
+    const size_t spectrum = static_cast<size_t>(m_nHalf);
     const size_t timeSize = static_cast<size_t>(inputs) * m_nFrame;
     const size_t lineSize = static_cast<size_t>(inputs) * m_nSlots * spectrum;
     const size_t filterSize = static_cast<size_t>(inputs) * OUTPUTS * m_nSlots * spectrum;
@@ -96,11 +96,10 @@ bool PartitionedConvolver::Initialize(const std::vector<std::vector<std::vector<
     m_pOutTime = m_pSum + sumSize;
     m_pOut = m_pOutTime + m_nFrame;
 
-    fftwf_iodim dim{2 * b, 1, 1};
     fftwf_plan fwd =
-        fftwf_plan_guru_split_dft_r2c(1, &dim, 0, nullptr, m_pTime, m_pSum, m_pSum + m_nHalf, kPlanFlags);
+        fftwf_plan_dft_r2c_1d(2 * b, m_pTime, reinterpret_cast<fftwf_complex*>(m_pSum), kPlanFlags);
     fftwf_plan inv =
-        fftwf_plan_guru_split_dft_c2r(1, &dim, 0, nullptr, m_pSum, m_pSum + m_nHalf, m_pOutTime, kPlanFlags);
+        fftwf_plan_dft_c2r_1d(2 * b, reinterpret_cast<fftwf_complex*>(m_pSum), m_pOutTime, kPlanFlags);
     m_pForward = fwd;
     m_pInverse = inv;
     if (!fwd || !inv) {
@@ -127,8 +126,7 @@ bool PartitionedConvolver::Initialize(const std::vector<std::vector<std::vector<
                 for (size_t i = 0; i < static_cast<size_t>(b) && p * static_cast<size_t>(b) + i < f.size();
                      ++i)
                     m_pOutTime[i] = f[static_cast<size_t>(p) * b + i] * scale;
-                float* h = Filter(c, o, p);
-                fftwf_execute_split_dft_r2c(fwd, m_pOutTime, h, h + m_nHalf);
+                fftwf_execute_dft_r2c(fwd, m_pOutTime, reinterpret_cast<fftwf_complex*>(Filter(c, o, p)));
             }
         }
     Reset();
@@ -136,14 +134,14 @@ bool PartitionedConvolver::Initialize(const std::vector<std::vector<std::vector<
 }
 
 float* PartitionedConvolver::Filter(int input, int output, int part) {
-    return m_pFilters + ((static_cast<size_t>(input) * OUTPUTS + output) * m_nSlots + part) * 2 * m_nHalf;
+    return m_pFilters + ((static_cast<size_t>(input) * OUTPUTS + output) * m_nSlots + part) * m_nHalf;
 }
 
 void PartitionedConvolver::Reset() {
     if (!m_pArena)
         return;
     std::fill(m_pTime, m_pTime + static_cast<size_t>(m_nInputs) * m_nFrame, 0.0f);
-    std::fill(m_pLine, m_pLine + static_cast<size_t>(m_nInputs) * m_nSlots * 2 * m_nHalf, 0.0f);
+    std::fill(m_pLine, m_pLine + static_cast<size_t>(m_nInputs) * m_nSlots * m_nHalf, 0.0f);
     std::fill(m_pOut, m_pOut + static_cast<size_t>(Padded(m_nBlock)) * OUTPUTS, 0.0f);
     m_nHead = 0;
     m_nFill = 0;
@@ -171,32 +169,27 @@ void PartitionedConvolver::Process(const float* const* in, float* const* out, in
 
 void PartitionedConvolver::Step() {
     const int b = m_nBlock;
-    const int bins = m_nBins;
-    const int half = m_nHalf;
+    const int spectrum = m_nHalf;
     m_nHead = (m_nHead + 1) % m_nSlots;
     const fftwf_plan fwd = static_cast<fftwf_plan>(m_pForward);
     for (int c = 0; c < m_nInputs; ++c) {
         float* frame = m_pTime + static_cast<size_t>(c) * m_nFrame;
-        float* x = Spectrum(c, m_nHead);
-        fftwf_execute_split_dft_r2c(fwd, frame, x, x + half);
+        fftwf_execute_dft_r2c(fwd, frame, reinterpret_cast<fftwf_complex*>(Spectrum(c, m_nHead)));
         std::memcpy(frame, frame + b, static_cast<size_t>(b) * sizeof(float));
     }
     // Both ears' sums in one pass over each input spectrum.
-    float* const sum = m_pSum;
-    std::fill(sum, sum + 4 * static_cast<size_t>(half), 0.0f);
+    float* const left = m_pSum;
+    float* const right = m_pSum + spectrum;
+    std::fill(m_pSum, m_pSum + 2 * static_cast<size_t>(spectrum), 0.0f);
     for (int c = 0; c < m_nInputs; ++c)
-        for (int p = 0; p < m_Parts[c]; ++p) {
-            const float* x = Spectrum(c, (m_nHead - p + m_nSlots) % m_nSlots);
-            const float* hl = Filter(c, 0, p);
-            const float* hr = Filter(c, 1, p);
-            MultiplyAdd(bins, x, x + half, hl, hl + half, hr, hr + half, sum, sum + half, sum + 2 * half,
-                        sum + 3 * half);
-        }
+        for (int p = 0; p < m_Parts[c]; ++p)
+            MultiplyAdd(m_nBins, Spectrum(c, (m_nHead - p + m_nSlots) % m_nSlots), Filter(c, 0, p),
+                        Filter(c, 1, p), left, right);
     const fftwf_plan inv = static_cast<fftwf_plan>(m_pInverse);
     const size_t outStride = static_cast<size_t>(Padded(b));
     for (int o = 0; o < OUTPUTS; ++o) {
-        float* s = m_pSum + static_cast<size_t>(o) * 2 * half;
-        fftwf_execute_split_dft_c2r(inv, s, s + half, m_pOutTime);
+        fftwf_execute_dft_c2r(
+            inv, reinterpret_cast<fftwf_complex*>(m_pSum + static_cast<size_t>(o) * spectrum), m_pOutTime);
         std::memcpy(m_pOut + o * outStride, m_pOutTime + b, static_cast<size_t>(b) * sizeof(float));
     }
 }

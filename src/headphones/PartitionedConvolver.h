@@ -35,13 +35,13 @@ public:
 
 private:
     void Step();
-    float* Spectrum(int input, int slot);           // re at [0, bins), im at [half, half + bins)
+    float* Spectrum(int input, int slot);           // bins interleaved complex values (re, im)
     float* Filter(int input, int output, int part); // same form
 
     int m_nInputs = 0;
     int m_nBlock = 0;         // B, samples per step
     int m_nBins = 0;          // B + 1 bins of the 2B-point real transform
-    int m_nHalf = 0;          // bins rounded up so that every re and im array keeps the arena's alignment
+    int m_nHalf = 0;          // floats per spectrum: 2 x bins, rounded up to keep the arena's alignment
     int m_nFrame = 0;         // 2B rounded up the same way
     int m_nSlots = 0;         // depth of the spectrum delay line: most filter parts of any input
     int m_nHead = 0;          // slot of the newest spectrum
@@ -49,7 +49,7 @@ private:
     std::vector<int> m_Parts; // filter parts of each input
     void* m_pForward = nullptr;
     void* m_pInverse = nullptr;
-    // One aligned arena holds every buffer below, spectra in split (re, im) form. FFTW's plans run on
+    // One aligned arena holds every buffer below, spectra as interleaved complex values. FFTW's plans run on
     // any arrays of the alignment they were made for, so every array starts on a 64-byte line.
     float* m_pArena = nullptr;
     float* m_pTime = nullptr;    // per input: 2B samples, the previous step then the current one

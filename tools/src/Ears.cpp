@@ -9,6 +9,13 @@
 
 namespace halvane_cli {
 
+namespace {
+
+// Partition length of the binaural stage behind a file render.
+constexpr int kFilePartition = 1024;
+
+} // namespace
+
 HalvaneHeadphonesSettings StageSettings(const EffectSettings& s, int rate) {
     HalvaneHeadphonesSettings h;
     h.layout = s.layout;
@@ -21,7 +28,11 @@ HalvaneHeadphonesSettings StageSettings(const EffectSettings& s, int rate) {
 }
 
 bool Ears::Open(const EffectSettings& s, int rate, int block, std::string& error) {
-    if (!m_stage.Initialize(StageSettings(s, rate), error)) {
+    HalvaneHeadphonesSettings settings = StageSettings(s, rate);
+    // A file has no use for a short latency (it is taken off): longer partitions cost fewer
+    // transforms per second of sound.
+    settings.partition = kFilePartition;
+    if (!m_stage.Initialize(settings, error)) {
         if (s.hrtf.empty())
             error += "; install libmysofa1 for the default set, or name a SOFA file with --hrtf";
         else
