@@ -113,7 +113,7 @@ void BM_GraphWorkers(benchmark::State& state) {
 void GraphWorkerArgs(benchmark::internal::Benchmark* b) {
     b->ArgNames({"layout", "block", "workers"});
     for (int code : {63, 1599})
-        for (int block : {64, 256, 1024, 4096})
+        for (int block : {64, 256, 1024, HALVANE_MAX_BLOCK})
             for (int workers : {0, 1})
                 b->Args({code, block, workers});
 }

@@ -1,7 +1,7 @@
 // What gliding costs: stereo to 5.1 with the reverb on and the source moved every 10 ms (around a
 // circle, as `halvane render --orbit` moves it), jumping mode against the smooth mode, at host
-// blocks of 64 and 4096 samples. Like the renderer, a host block is cut where a move falls due.
-// Items are sample frames; compare the two modes' items per second at the same block size.
+// blocks of 64 samples and of the longest block. Like the renderer, a host block is cut where a move falls
+// due. Items are sample frames; compare the two modes' items per second at the same block size.
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ void BM_MovingSource(benchmark::State& state) {
                                    static_cast<float>(1.5 - std::cos(angle)), true);
             }
             const int n = static_cast<int>(std::min<int64_t>(block - done, CONTROL - sample % CONTROL));
-            const size_t at = static_cast<size_t>(sample % (RATE - 4096));
+            const size_t at = static_cast<size_t>(sample % (RATE - HALVANE_MAX_BLOCK));
             const float* in[2] = {left.data() + at, right.data() + at};
             float* o[8];
             for (int c = 0; c < outputs; ++c)
@@ -59,7 +60,7 @@ void BM_MovingSource(benchmark::State& state) {
 
 void MotionArgs(benchmark::internal::Benchmark* b) {
     b->ArgNames({"smooth", "block"});
-    for (int block : {64, 4096})
+    for (int block : {64, HALVANE_MAX_BLOCK})
         for (int smooth : {0, 1})
             b->Args({smooth, block});
 }

@@ -2,6 +2,7 @@
 // partition length, with the KEMAR set's filter length (558 samples at 48 kHz) given as random
 // filters so that the benchmark needs no HRIR file.
 #include <HalvaneHeadphones.h>
+#include <HalvaneLayouts.h>
 
 #include "BenchSupport.h"
 
@@ -49,9 +50,9 @@ BENCHMARK(BM_HeadphonesStage)
     ->ArgNames({"partition", "block"})
     ->Args({128, 128})
     ->Args({256, 256})
-    ->Args({512, 4096})
-    ->Args({1024, 4096})
-    ->Args({2048, 4096})
+    ->Args({512, HALVANE_MAX_BLOCK})
+    ->Args({1024, HALVANE_MAX_BLOCK})
+    ->Args({2048, HALVANE_MAX_BLOCK})
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -32,12 +32,12 @@ using namespace halvane_lv2;
 
 namespace {
 
-constexpr int CHUNK = 4096;    // frames per library call
-constexpr int MAX_PATH = 1024; // bytes of a SOFA file name, its terminating zero included
+constexpr int CHUNK = HALVANE_MAX_BLOCK; // frames per library call
+constexpr int MAX_PATH = 1024;           // bytes of a SOFA file name, its terminating zero included
 
 // What a Chain is built for: the values that choose the HRIRs.
 struct ChainKey {
-    int layout = 63;
+    int layout = HALVANE_DEFAULT_LAYOUT;
     float width = 3.0f;
     float depth = 3.0f;
     char path[MAX_PATH] = {}; // empty: the library's default set
