@@ -33,7 +33,7 @@ std::string Lower(std::string s) {
 
 // A file cut short (an interrupted copy or download) still opens: libsndfile reads the audio that
 // is there and notes in its log that a chunk is shorter than its header says, as
-// "data : 960000 (should be 199920)". Only a chunk that claims more than the file holds counts; a
+// "data : 888888 (should be 199920)". Only a chunk that claims more than the file holds counts; a
 // size of 0xFFFFFFFF is the "length unknown" of a WAV written to a pipe, not a promise.
 bool IsTruncated(SNDFILE* file) {
     char log[16384] = {};
