@@ -268,6 +268,10 @@ public:
     // Cost: while a delay glides, each speaker channel reads four samples per sample instead of
     // copying a block. Switching the mode on sizes the reverb lines once (allocation); switching it
     // off ends every glide at once, at its target.
+    // Non-finite values: with the mode on, an input sample that is NaN or infinite enters as
+    // silence, and a setter given a NaN or infinite value ignores the call (the previous value
+    // stays), so that nothing non-finite settles in the reverb's loops. Off, both are taken as
+    // they come and may leave NaN in the output until the next Initialize.
     void SetSmoothing(bool on);
     bool GetSmoothing() const; // the value last set
 

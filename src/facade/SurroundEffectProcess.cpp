@@ -1,5 +1,6 @@
 // Block processing: the host's records through the graph, in blocks of at most 4096 samples.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "Halvane.h"
@@ -17,6 +18,14 @@ void CopySamples(const float* src, float* dst, int n) {
     std::memcpy(dst, src, sizeof(float) * n);
 }
 
+// Smooth mode: a sample that is not a number or is infinite enters as silence, so that it cannot
+// settle in the reverb's loops and the filter memories.
+void SilenceNonFinite(float* samples, int n) {
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(samples[i]))
+            samples[i] = 0.0f;
+}
+
 } // namespace
 
 int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
@@ -30,6 +39,9 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
     const int32_t reserved = data->nReserved;
     const uint32_t user = data->nUser;
     const int total = data->nSamples;
+    if (m_bSmoothing)
+        for (int j = 0; j < inputs; ++j)
+            SilenceNonFinite(data->Channels[j], total);
 
     if (total <= MAX_BLOCK) {
         const int result = m_pOutput->GetBuffer(data);
@@ -108,6 +120,8 @@ int CSurroundEffect::ProcessPlanarLocked(const float* const* ppInput, int nInput
         for (int j = 0; j < nInputChannels; ++j) {
             m_RtBlock.Channels[j] = m_RtInput.data() + j * MAX_BLOCK;
             CopySamples(ppInput[j] + start, m_RtBlock.Channels[j], n);
+            if (m_bSmoothing)
+                SilenceNonFinite(m_RtBlock.Channels[j], n);
         }
         m_RtBlock.nSamples = n;
         decomp->SetOutputBuffers(m_RtOutputChannels);

@@ -1,6 +1,7 @@
 // Parameter setters: each stores its value for the next Initialize and, once the graph exists,
 // hands it to the node that uses it (setters with an apply flag only when the flag is set).
 #include <algorithm>
+#include <cmath>
 
 #include "Halvane.h"
 #include "core/CriticalSectionGuard.h"
@@ -17,6 +18,17 @@
 
 using namespace halvane;
 
+namespace {
+
+// With the smooth mode on, a value that is not a number or is infinite is ignored: once in the
+// reverb's loops or a glide it would stay there until the next Initialize. Without it, every
+// value is taken as it comes.
+bool Ignored(bool smoothing, float a, float b = 0.0f) {
+    return smoothing && !(std::isfinite(a) && std::isfinite(b));
+}
+
+} // namespace
+
 void CSurroundEffect::GetRoomSize(float& width, float& depth) {
     width = m_fRoomWidth;
     depth = m_fRoomDepth;
@@ -29,6 +41,8 @@ void CSurroundEffect::GetSoundPos(float& x, float& y) {
 
 void CSurroundEffect::SetVolume(float volume, bool apply) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, volume))
+        return;
     m_fVolume = volume;
     if (apply && m_bInitialized)
         m_pVolume->m_dVolume = volume;
@@ -36,6 +50,8 @@ void CSurroundEffect::SetVolume(float volume, bool apply) {
 
 void CSurroundEffect::SetLFEVolume(float volume, bool apply) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, volume))
+        return;
     m_fLFEVolume = volume;
     if (apply && m_bInitialized)
         m_pLFEFilter->m_fGain = volume;
@@ -52,6 +68,8 @@ void CSurroundEffect::SetLFEMaxFreq(int freq, bool apply) {
 // was given, which the next Initialize hands to the nodes again.
 void CSurroundEffect::SetRoomSize(float width, float depth, bool apply) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, width, depth))
+        return;
     if (apply && m_bInitialized) {
         m_pReverb->UpdateRoomSize(width, depth);
         m_pMovingOff->CSurrBaseEffect::SetRoomSize(width, depth);
@@ -64,6 +82,8 @@ void CSurroundEffect::SetRoomSize(float width, float depth, bool apply) {
 
 void CSurroundEffect::SetSoundPos(float x, float y, bool apply) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, x, y))
+        return;
     if (apply && m_bInitialized) {
         m_pMovingOff->CSurrBaseEffect::SetSoundPos(x, y);
         m_pPos->CSurrBaseEffect::SetSoundPos(x, y);
@@ -134,6 +154,8 @@ void CSurroundEffect::SetReverb(bool on) {
 
 void CSurroundEffect::SetRevDry(float level) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, level))
+        return;
     m_fRevDry = level;
     if (m_bInitialized)
         m_pReverb->SetRevDry(level);
@@ -141,6 +163,8 @@ void CSurroundEffect::SetRevDry(float level) {
 
 void CSurroundEffect::SetRevWet(float level) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, level))
+        return;
     m_fRevWet = level;
     if (m_bInitialized)
         m_pReverb->SetRevWet(level);
@@ -148,6 +172,8 @@ void CSurroundEffect::SetRevWet(float level) {
 
 void CSurroundEffect::SetRevAbsorb(float value) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, value))
+        return;
     m_fRevAbsorb = value;
     if (m_bInitialized)
         m_pReverb->SetRevAbsorb(value);
@@ -155,6 +181,8 @@ void CSurroundEffect::SetRevAbsorb(float value) {
 
 void CSurroundEffect::SetRevHFDecay(float value) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, value))
+        return;
     m_fRevHFDecay = value;
     if (m_bInitialized)
         m_pReverb->SetRevHFDecay(value);
@@ -162,6 +190,8 @@ void CSurroundEffect::SetRevHFDecay(float value) {
 
 void CSurroundEffect::SetDryOutVolume(float level) {
     CriticalSectionGuard lock(m_cs);
+    if (Ignored(m_bSmoothing, level))
+        return;
     m_fDryOutVolume = level;
     if (m_bInitialized)
         m_pSum->m_fDryOutVolume = level;
@@ -175,7 +205,7 @@ void CSurroundEffect::SetVolumeChannel(int speaker, float volume) {
     if (!m_bInitialized)
         return;
     CriticalSectionGuard lock(m_cs);
-    if (!m_bInitialized)
+    if (!m_bInitialized || Ignored(m_bSmoothing, volume))
         return;
     const int k = SpeakerIndex(speaker);
     const int channel = k >= 0 ? m_SpeakerToChannel[k] : speaker;

@@ -220,3 +220,79 @@ TEST(Robustness, OddParameterValuesKeepEveryRecordWellFormed) {
     HalvaneSetMessageHandler(previous);
     EXPECT_GT(g_messages, 0) << "unsupported codes were reported";
 }
+
+// One NaN sample or one non-finite setter value used to stay in the reverb's loops until the next
+// Initialize. In the smooth mode a non-finite sample enters as silence and a non-finite value is
+// ignored: the stream is exactly the one without them. The exact mode keeps taking them as they
+// come, so its stream stays NaN even after the values are set back.
+TEST(Robustness, SmoothModeTakesNonFiniteSamplesAsSilenceAndIgnoresNonFiniteValues) {
+    const std::vector<std::function<void(CSurroundEffect&)>> poisons = {
+        [](CSurroundEffect& e) { e.SetRoomSize(NaN, 4.0f, true); },
+        [](CSurroundEffect& e) { e.SetRevAbsorb(NaN); },
+        [](CSurroundEffect& e) { e.SetSoundPos(1.0f, INF, true); },
+        [](CSurroundEffect& e) { e.SetRevHFDecay(-INF); },
+        [](CSurroundEffect& e) { e.SetRevWet(NaN); },
+        [](CSurroundEffect& e) { e.SetRevDry(INF); },
+        [](CSurroundEffect& e) { e.SetVolume(NaN, true); },
+        [](CSurroundEffect& e) { e.SetLFEVolume(INF, true); },
+        [](CSurroundEffect& e) { e.SetDryOutVolume(NaN); },
+        [](CSurroundEffect& e) { e.SetVolumeChannel(HALVANE_FL, NaN); },
+    };
+    const Channels input = Noise(2, 6000, 31);
+    Channels poisoned = input;
+    poisoned[0][1000] = NaN;
+    poisoned[1][2500] = -INF;
+    Channels silenced = input;
+    silenced[0][1000] = 0.0f;
+    silenced[1][2500] = 0.0f;
+    tWAVEFORMATEX format = Format(2, RATE);
+    // The poison, if any, comes after 3000 samples, followed by a sane room size as a host would.
+    auto render = [&](bool smooth, const Channels& in, const std::function<void(CSurroundEffect&)>& poison,
+                      bool planar) {
+        CSurroundEffect effect;
+        effect.SetSmoothing(smooth);
+        effect.Initialize(&format);
+        Channels out(6);
+        for (size_t start = 0; start < in[0].size(); start += 500) {
+            if (start == 3000 && poison) {
+                poison(effect);
+                effect.SetRoomSize(3.0f, 3.0f, true);
+            }
+            Channels part;
+            for (const auto& channel : in)
+                part.emplace_back(channel.begin() + start, channel.begin() + start + 500);
+            Channels block(6, std::vector<float>(500));
+            if (planar) {
+                const float* inPtrs[2] = {part[0].data(), part[1].data()};
+                float* outPtrs[6];
+                for (int k = 0; k < 6; ++k)
+                    outPtrs[k] = block[k].data();
+                effect.ProcessPlanar(inPtrs, 2, outPtrs, 6, 500);
+            } else {
+                block = ProcessOnce(effect, part);
+            }
+            for (int k = 0; k < 6; ++k)
+                out[k].insert(out[k].end(), block[k].begin(), block[k].end());
+        }
+        return out;
+    };
+    auto finite = [](const Channels& out) {
+        for (const auto& channel : out)
+            if (!std::isfinite(channel.back()))
+                return false;
+        return true;
+    };
+    for (bool planar : {false, true}) {
+        SCOPED_TRACE(planar ? "ProcessPlanar" : "Process");
+        EXPECT_EQ(render(true, poisoned, nullptr, planar), render(true, silenced, nullptr, planar));
+        EXPECT_FALSE(finite(render(false, poisoned, nullptr, planar)));
+        const Channels clean = render(
+            true, input, [](CSurroundEffect& e) { e.SetRoomSize(3.0f, 3.0f, true); }, planar);
+        for (size_t p = 0; p < poisons.size(); ++p) {
+            EXPECT_EQ(render(true, input, poisons[p], planar), clean) << "value " << p;
+            if (p < 2) { // room size and absorption reach the reverb's loops in the exact mode
+                EXPECT_FALSE(finite(render(false, input, poisons[p], planar))) << "value " << p;
+            }
+        }
+    }
+}
