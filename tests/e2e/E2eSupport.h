@@ -64,7 +64,9 @@ inline Channels ProcessInBlocks(CSurroundEffect& effect, const Channels& input, 
 inline Channels RenderPlanar(CSurroundEffect& effect, const Channels& input, size_t block, int outputs,
                              int* result = nullptr, float fill = -7.0f) {
     const size_t total = input[0].size();
-    Channels output(outputs, std::vector<float>(total, fill));
+    Channels output(static_cast<size_t>(outputs));
+    for (auto& channel : output)
+        channel.assign(total, fill);
     int all = 1;
     for (size_t start = 0; start < total; start += block) {
         std::vector<const float*> in;
