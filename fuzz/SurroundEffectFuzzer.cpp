@@ -1,8 +1,20 @@
 // libFuzzer target: drives CSurroundEffect through its public interface with an arbitrary sequence
-// of calls decoded from the input bytes, and checks after every Process that the record is well
-// formed. Built with AddressSanitizer and UndefinedBehaviorSanitizer, so a double free, a leak, an
+// of calls decoded from the input bytes, and checks both the shape and the meaning of what comes
+// back. Built with AddressSanitizer and UndefinedBehaviorSanitizer, so a double free, a leak, an
 // overrun or an undefined conversion anywhere below the interface ends the run; a kernel failure
 // ends the process through the kernels' default handler, which libFuzzer reports as well.
+//
+// The first byte picks how each object is shadowed by a twin that gets the same calls:
+//   - no twin: every call of the interface, copies, assignment, GetBuffer with a host node and the
+//     derived-class PostProcessing included;
+//   - a twin given exactly the same calls: the two must give the same samples;
+//   - a twin that processes the same samples in other block cuts, through ProcessPlanar where the
+//     object uses Process and the other way round, or through Process in pieces: the samples must
+//     agree bit for bit (Process and ProcessPlanar give the same samples, block cuts do not matter);
+// and whether the objects start in the smooth mode. Whatever the mode, every sample that comes back
+// must be finite while every parameter is in its sane range and every input sample is finite and
+// moderate; in the smooth mode NaN and infinite values and samples do not count against that, as
+// the library ignores them there. Any violation aborts.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,11 +29,18 @@
 
 namespace {
 
-// Longest record a call hands over, and the most sample frames one input may push through the
-// graphs in total, so that a single input stays well inside the time limit.
-constexpr int MAX_SAMPLES = 20000;
-constexpr long SAMPLE_BUDGET = 120000;
-constexpr int MAX_CALLS = 96;
+// Longest record a call hands over (beyond two of the graph's 4096-sample blocks), and the most
+// sample frames one input may push through an object in total, so that a run stays cheap; long
+// inputs are long call sequences rather than long records.
+constexpr int MAX_SAMPLES = 2 * HALVANE_MAX_BLOCK + 800;
+constexpr long SAMPLE_BUDGET = 12000;
+constexpr int MAX_CALLS = 400;
+// Graph rebuilds (Initialize, a layout handed to the graph) one input may ask for: each allocates
+// and clears a few megabytes, which would dominate a long input. Past them, Initialize is skipped
+// and a layout is only stored.
+constexpr int MAX_REBUILDS = 4;
+// Largest input sample that still counts as sane for the finite-output check.
+constexpr float MAX_SANE_SAMPLE = 1000.0f;
 
 // Codes no layout has, drawn beside the library's seven.
 constexpr int BAD_LAYOUT_CODES[] = {0, -1, 319, 1023, 0x7fffffff};
@@ -128,19 +147,23 @@ public:
     }
 
     // Samples: a few straight from the input's bits (NaN and infinities included), the rest a
-    // cheap deterministic signal.
-    void Fill(float* buffer, int n) {
+    // cheap deterministic signal in [-1, 1). Returns whether every sample is finite and at most
+    // MAX_SANE_SAMPLE in size.
+    bool Fill(float* buffer, int n) {
         const uint8_t how = Byte();
         uint32_t seed = Word();
+        bool sane = true;
         for (int i = 0; i < n; ++i) {
             if (how & 1 && i < 8 && !Empty()) {
                 uint32_t bits = Word();
                 std::memcpy(&buffer[i], &bits, sizeof(float));
+                sane = sane && std::fabs(buffer[i]) <= MAX_SANE_SAMPLE; // false for NaN
                 continue;
             }
             seed = seed * 1664525u + 1013904223u;
             buffer[i] = static_cast<float>(static_cast<int32_t>(seed)) / 2147483648.0f;
         }
+        return sane;
     }
 
 private:
@@ -149,9 +172,77 @@ private:
     size_t m_pos = 0;
 };
 
+// The facade with its derived-class stage opened up, as a host that derives from it sees it.
+class FuzzEffect : public CSurroundEffect {
+public:
+    FuzzEffect() = default;
+    FuzzEffect(const FuzzEffect&) = default;
+    FuzzEffect& operator=(const FuzzEffect&) = default;
+    using CSurroundEffect::PostProcessing;
+};
+
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "halvane fuzz: %s\n", what);
     std::abort();
+}
+
+// How a twin follows its object.
+enum class Twin { None, SameCalls, OtherPath, ProcessPieces };
+
+// Parameters whose value is outside the range in which the output must stay finite.
+enum Insane : uint32_t {
+    VOLUME = 1u << 0,
+    LFE_VOLUME = 1u << 1,
+    LFE_FREQ = 1u << 2,
+    ROOM = 1u << 3,
+    SOURCE = 1u << 4,
+    LOWPASS_FREQ = 1u << 5,
+    REV_DRY = 1u << 6,
+    REV_WET = 1u << 7,
+    ABSORB = 1u << 8,
+    HF_DECAY = 1u << 9,
+    DRY_OUT = 1u << 10,
+    SPEAKER_VOLUME = 1u << 11, // lives in the graph: a new graph starts at 1.0
+    RATE = 1u << 12,
+};
+
+// One object, its twin (when the mode has one) and what the fuzzer knows of their state.
+struct Slot {
+    std::unique_ptr<FuzzEffect> a = std::make_unique<FuzzEffect>();
+    std::unique_ptr<FuzzEffect> b;
+    uint32_t insane = 0;
+    bool tainted = false; // the graph may hold non-finite state since it was built
+
+    explicit Slot(Twin twin, bool smooth) {
+        if (twin != Twin::None)
+            b = std::make_unique<FuzzEffect>();
+        a->SetSmoothing(smooth);
+        if (b)
+            b->SetSmoothing(smooth);
+    }
+    bool Sane() const { return insane == 0 && !tainted; }
+};
+
+bool Between(float v, float lo, float hi) {
+    return v >= lo && v <= hi; // false for NaN
+}
+
+// Records a setter's value: the smooth mode ignores NaN and infinities; otherwise an insane value
+// marks its parameter, and once it may have reached the graph the graph's state is suspect until
+// the next Initialize.
+void Note(Slot* s, uint32_t bit, bool sane, bool finite, bool reachesGraph = true) {
+    if (!s || (!finite && s->a->GetSmoothing()))
+        return;
+    if (sane) {
+        s->insane &= ~bit;
+    } else {
+        s->insane |= bit;
+        s->tainted = s->tainted || reachesGraph;
+    }
+}
+
+bool Finite(float a, float b = 0.0f) {
+    return std::isfinite(a) && std::isfinite(b);
 }
 
 // Reads every sample of every channel, so that a buffer shorter than nSamples shows up as an
@@ -172,35 +263,156 @@ void CheckBuffers(const _SOUNDDATAEX_& record) {
     (void)sink;
 }
 
-// The length of one call's blocks: up to MAX_SAMPLES, now and then a negative one, and only what
-// is left of the input's budget (past it, short blocks that keep the calls going).
+void CheckFinite(const float* const* channels, int count, int n) {
+    for (int k = 0; k < count; ++k)
+        for (int i = 0; i < n; ++i)
+            if (!std::isfinite(channels[k][i]))
+                Fail("non-finite output from sane parameters and input");
+}
+
+void CheckSame(const float* const* a, const float* const* b, int count, int n, const char* what) {
+    for (int k = 0; k < count; ++k)
+        if (n > 0 && std::memcmp(a[k], b[k], sizeof(float) * static_cast<size_t>(n)) != 0)
+            Fail(what);
+}
+
+// The length of one call's blocks: mostly short, now and then past one or two of the graph's
+// blocks, rarely negative, and only what is left of the input's budget (past it, short blocks
+// that keep the calls going).
 int TakeSamples(Reader& in, long& budget) {
-    int samples = in.Range(0, MAX_SAMPLES);
-    if (in.Byte() < 16)
-        samples = -in.Range(0, 5);
+    const uint8_t how = in.Byte();
+    int samples = how < 160 ? in.Range(0, 600) : how < 240 ? in.Range(0, MAX_SAMPLES) : -in.Range(0, 5);
     if (samples > budget)
         samples = static_cast<int>(budget > 0 ? budget % 64 : 0);
     budget -= samples > 0 ? samples : 0;
     return samples;
 }
 
-// Builds a host record, hands it to Process (or GetBuffer) and checks what comes back.
-void RunProcess(CSurroundEffect& effect, Reader& in, long& budget, bool viaGetBuffer, bool postProcess) {
-    const int channels = in.Range(0, 3);
-    const int samples = TakeSamples(in, budget);
+// Block cuts of the twin: drawn from their own generator, so that they take no input bytes.
+class Cuts {
+public:
+    explicit Cuts(uint32_t seed) : m_state(seed * 2654435761u + 1u) {}
+    int Next(int left) {
+        m_state = m_state * 1664525u + 1013904223u;
+        const uint32_t r = m_state >> 8;
+        const int most = (r & 3) == 0 ? 5000 : (r & 3) == 1 ? 64 : 700;
+        const int n = 1 + static_cast<int>((r >> 2) % static_cast<uint32_t>(most));
+        return n < left ? n : left;
+    }
 
-    _SOUNDDATAEX_ record;
-    record.nSamples = samples;
-    record.nReserved = static_cast<int32_t>(in.Word());
-    record.nUser = in.Word();
-    for (int c = 0; c < channels; ++c) {
-        float* buffer = new float[samples > 0 ? samples : 0];
-        in.Fill(buffer, samples);
+private:
+    uint32_t m_state;
+};
+
+// Host buffers reused from call to call: only records handed to Process must own new float[].
+struct Scratch {
+    std::vector<std::vector<float>> in;
+    std::vector<std::vector<float>> out;
+    void Size(size_t inputs, size_t outputs, size_t n) {
+        if (in.size() < inputs)
+            in.resize(inputs);
+        if (out.size() < outputs)
+            out.resize(outputs);
+        for (size_t j = 0; j < inputs; ++j)
+            if (in[j].size() < n)
+                in[j].resize(n);
+        for (size_t k = 0; k < outputs; ++k)
+            if (out[k].size() < n)
+                out[k].resize(n);
+    }
+};
+Scratch g_scratch;
+
+// `channels` buffers of n samples copied from `source`, in a record that owns them.
+void MakeRecord(_SOUNDDATAEX_& record, const std::vector<const float*>& source, int n, int offset = 0) {
+    for (const float* channel : source) {
+        float* buffer = new float[n > 0 ? n : 0];
+        if (n > 0)
+            std::memcpy(buffer, channel + offset, sizeof(float) * static_cast<size_t>(n));
         record.Channels.push_back(buffer);
     }
+    record.nSamples = n;
+}
+
+// Runs the twin over the same samples: as one call the same way (SameCalls), or in block cuts
+// through ProcessPlanar (OtherPath, when the object used Process) or Process (the other cases).
+// Writes `outputs` channels into out; returns 1 when every call succeeded.
+int RunTwin(FuzzEffect& twin, Twin mode, bool objectUsedPlanar, const std::vector<const float*>& in, int n,
+            float* const* out, int outputs, uint32_t seed) {
+    const int inputs = static_cast<int>(in.size());
+    const bool planar =
+        mode == Twin::OtherPath ? !objectUsedPlanar : mode == Twin::SameCalls && objectUsedPlanar;
+    Cuts cuts(seed);
+    int all = 1;
+    for (int start = 0; start < n;) {
+        const int piece = mode == Twin::SameCalls ? n - start : cuts.Next(n - start);
+        if (planar) {
+            std::vector<const float*> inPtrs;
+            std::vector<float*> outPtrs;
+            for (const float* channel : in)
+                inPtrs.push_back(channel + start);
+            for (int k = 0; k < outputs; ++k)
+                outPtrs.push_back(out[k] + start);
+            all &= twin.ProcessPlanar(inPtrs.data(), inputs, outPtrs.data(), outputs, piece) == 1;
+        } else {
+            _SOUNDDATAEX_ record;
+            MakeRecord(record, in, piece, start);
+            const int result = twin.Process(&record);
+            all &= result == 1;
+            if (result == 1 && static_cast<int>(record.Channels.size()) < outputs)
+                Fail("twin handed back fewer channels than its graph has");
+            for (int k = 0; k < outputs && result == 1; ++k)
+                std::memcpy(out[k] + start, record.Channels[k], sizeof(float) * static_cast<size_t>(piece));
+            record.Release();
+        }
+        start += piece;
+    }
+    return all;
+}
+
+// Compares the twin's samples with the object's, and checks both for finite samples when the
+// slot is sane. `result` is the object's return value.
+void FollowWithTwin(Slot& s, Twin mode, bool objectUsedPlanar, const std::vector<const float*>& in, int n,
+                    const float* const* objectOut, int outputs, int result, uint32_t seed) {
+    if (!s.b || n <= 0)
+        return;
+    g_scratch.Size(0, static_cast<size_t>(outputs), static_cast<size_t>(n));
+    std::vector<float*> twinOut;
+    for (int k = 0; k < outputs; ++k)
+        twinOut.push_back(g_scratch.out[k].data());
+    const int twinResult = RunTwin(*s.b, mode, objectUsedPlanar, in, n, twinOut.data(), outputs, seed);
+    if (twinResult != result)
+        Fail("the twin's calls were refused where the object's were not, or the other way round");
+    if (result == 1)
+        CheckSame(objectOut, twinOut.data(), outputs, n,
+                  mode == Twin::SameCalls   ? "two objects given the same calls differ"
+                  : mode == Twin::OtherPath ? "Process and ProcessPlanar differ"
+                                            : "other block cuts give other samples");
+}
+
+// Builds a host record, hands it to Process (or GetBuffer) and checks what comes back.
+void RunProcess(Slot& s, Twin mode, Reader& in, long& budget, bool viaGetBuffer, bool postProcess,
+                uint32_t seed) {
+    FuzzEffect& effect = *s.a;
+    const int channels = in.Range(0, 3);
+    const int samples = TakeSamples(in, budget);
+    const size_t length = samples > 0 ? static_cast<size_t>(samples) : 0;
+
+    g_scratch.Size(static_cast<size_t>(channels), 0, length);
+    std::vector<const float*> source;
+    bool saneInput = true;
+    for (int c = 0; c < channels; ++c) {
+        saneInput = in.Fill(g_scratch.in[c].data(), samples) && saneInput;
+        source.push_back(g_scratch.in[c].data());
+    }
+    _SOUNDDATAEX_ record;
+    MakeRecord(record, source, samples);
+    record.nReserved = static_cast<int32_t>(in.Word());
+    record.nUser = in.Word();
     const std::vector<float*> before = record.Channels;
     const int32_t reserved = record.nReserved;
     const uint32_t user = record.nUser;
+    const bool saneBefore = s.Sane();
 
     const int result = viaGetBuffer ? effect.GetBuffer(&record) : effect.Process(&record);
     if (g_trace)
@@ -215,6 +427,10 @@ void RunProcess(CSurroundEffect& effect, Reader& in, long& budget, bool viaGetBu
             Fail("channel count differs from the graph's output channels");
         if (record.nReserved != reserved || record.nUser != user)
             Fail("host fields not handed back");
+        if (!saneInput && !effect.GetSmoothing())
+            s.tainted = true;
+        if (saneBefore && (saneInput || effect.GetSmoothing()))
+            CheckFinite(record.Channels.data(), static_cast<int>(record.Channels.size()), samples);
     } else if (result == 0) {
         if (record.Channels != before)
             Fail("refused record changed");
@@ -222,29 +438,37 @@ void RunProcess(CSurroundEffect& effect, Reader& in, long& budget, bool viaGetBu
         Fail("Process returned neither 0 nor 1");
     }
     CheckBuffers(record);
+    if (!saneInput && effect.GetSmoothing())
+        for (const float* channel : source)
+            for (size_t i = 0; i < length; ++i)
+                if (std::fabs(channel[i]) > MAX_SANE_SAMPLE && std::isfinite(channel[i]))
+                    s.tainted = true; // finite but huge samples are taken as they come
+    const int outputs = result == 1 ? static_cast<int>(record.Channels.size()) : 0;
+    FollowWithTwin(s, mode, false, source, samples, record.Channels.data(), outputs, result, seed);
     if (postProcess && result == 1) {
-        // The final stage moves the record's buffers in place, each kept exactly once.
-        if (!effect.PostProcessPlanar(record.Channels.data(), static_cast<int>(record.Channels.size()),
-                                      samples))
-            Fail("PostProcessPlanar refused a processed record");
+        effect.PostProcessing(&record);
+        if (record.nSamples != samples)
+            Fail("PostProcessing changed nSamples");
         CheckBuffers(record);
     }
     record.Release(); // every buffer once: ASan reports a double free or a leak
 }
 
-void RunProcessPlanar(CSurroundEffect& effect, Reader& in, long& budget) {
+void RunProcessPlanar(Slot& s, Twin mode, Reader& in, long& budget, uint32_t seed) {
+    FuzzEffect& effect = *s.a;
     const int inputs = in.Range(0, 3);
     const int outputs = in.Range(0, 12);
     const int samples = TakeSamples(in, budget);
-    const bool alias = in.Bool();
+    const bool alias = in.Bool() && mode == Twin::None; // the twin needs the input kept
 
     const size_t length = samples > 0 ? static_cast<size_t>(samples) : 0;
     std::vector<std::unique_ptr<float[]>> storage;
     std::vector<const float*> inPtrs;
     std::vector<float*> outPtrs;
+    bool saneInput = true;
     for (int j = 0; j < inputs; ++j) {
         storage.emplace_back(new float[length]);
-        in.Fill(storage.back().get(), static_cast<int>(length));
+        saneInput = in.Fill(storage.back().get(), static_cast<int>(length)) && saneInput;
         inPtrs.push_back(storage.back().get());
     }
     for (int k = 0; k < outputs; ++k) {
@@ -255,29 +479,54 @@ void RunProcessPlanar(CSurroundEffect& effect, Reader& in, long& budget) {
         storage.emplace_back(new float[length]);
         outPtrs.push_back(storage.back().get());
     }
+    const bool saneBefore = s.Sane();
+    const int graph = effect.GetOutputChannels();
     const int result = effect.ProcessPlanar(inPtrs.data(), inputs, outPtrs.data(), outputs, samples);
     if (result != 0 && result != 1)
         Fail("ProcessPlanar returned neither 0 nor 1");
-    volatile float sink = 0.0f;
-    for (float* buffer : outPtrs)
-        for (size_t i = 0; i < length; ++i)
-            sink = sink + buffer[i];
-    (void)sink;
+    if (result == 1 && samples > 0) {
+        const int written = outputs < graph ? outputs : graph;
+        for (int k = written; k < outputs; ++k)
+            for (size_t i = 0; i < length; ++i)
+                if (outPtrs[k][i] != 0.0f)
+                    Fail("ProcessPlanar left a buffer past the graph's channels unsilenced");
+        if (saneBefore && (saneInput || effect.GetSmoothing()))
+            CheckFinite(outPtrs.data(), written, samples);
+        if (!saneInput && !effect.GetSmoothing())
+            s.tainted = true;
+        if (!saneInput && effect.GetSmoothing())
+            for (const float* channel : inPtrs)
+                for (size_t i = 0; i < length; ++i)
+                    if (std::fabs(channel[i]) > MAX_SANE_SAMPLE && std::isfinite(channel[i]))
+                        s.tainted = true;
+        // The twin works through Process, which hands back every channel of its graph.
+        FollowWithTwin(s, mode, true, inPtrs, samples, outPtrs.data(), written, result, seed);
+    } else if (s.b && mode != Twin::None) {
+        // Refused or empty: the twin must refuse the same call (and stay as it is).
+        std::vector<float*> twinOut(outPtrs.begin(), outPtrs.end());
+        if (s.b->ProcessPlanar(inPtrs.data(), inputs, twinOut.data(), outputs, samples) != result)
+            Fail("the twin's call was refused where the object's was not, or the other way round");
+    }
 }
 
-void Initialize(CSurroundEffect& effect, Reader& in) {
+// Returns true when a graph was built (and so its state is fresh).
+bool Initialize(CSurroundEffect& effect, Reader& in, uint32_t& rate) {
     tWAVEFORMATEX format{};
     const uint8_t how = in.Byte();
-    format.nChannels = static_cast<uint16_t>(how < 240 ? how % 9 : in.Word());
-    format.nSamplesPerSec = static_cast<uint32_t>(in.Range(1, static_cast<int>(HALVANE_MAX_SAMPLE_RATE)));
-    const uint8_t rate = in.Byte();
-    if (rate < 64) {
-        static const uint32_t common[] = {1, 2, 8000, 22050, 44100, 48000, 96000, HALVANE_MAX_SAMPLE_RATE};
-        format.nSamplesPerSec = common[rate % 8];
-    } else if (rate < 68) {
+    format.nChannels = static_cast<uint16_t>(how < 192 ? 1 + how % 2 : how < 250 ? how % 9 : in.Word());
+    const uint8_t pick = in.Byte();
+    if (pick < 200) {
+        static const uint32_t common[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 8000};
+        format.nSamplesPerSec = common[pick % 8];
+    } else if (pick < 240) {
+        static const uint32_t rare[] = {1, 2, 1000, 4000, 88200, 96000, 192000, 768000};
+        format.nSamplesPerSec = rare[pick % 8];
+    } else if (pick < 244) {
         // Rates no stream has, which Initialize must refuse rather than build from.
-        static const uint32_t absurd[] = {0, 0x80000000u, 0xffffffffu, HALVANE_MAX_SAMPLE_RATE + 1};
-        format.nSamplesPerSec = absurd[rate % 4];
+        static const uint32_t absurd[] = {0, 0x80000000u, 0xffffffffu, 768001};
+        format.nSamplesPerSec = absurd[pick % 4];
+    } else {
+        format.nSamplesPerSec = static_cast<uint32_t>(in.Range(1, 768000));
     }
     format.wFormatTag = 3;
     format.wBitsPerSample = 32;
@@ -287,10 +536,169 @@ void Initialize(CSurroundEffect& effect, Reader& in) {
     effect.Initialize(&format);
     if (format.nChannels != channels)
         Fail("Initialize did not give the format its channel count back");
+    rate = format.nSamplesPerSec;
+    return (channels == 1 || channels == 2) && rate >= 1 && rate <= 768000;
 }
 
 // A node of the host's own that the facade may pull first (a pass-through).
 CSurrBaseEffect g_hostNode;
+
+// Decodes one setter call and makes it on `e`; with `s`, also records what it did to the slot's
+// sanity (the twin's calls are made without: they are the object's). The twin gets the same call
+// from a second reader at the same position.
+void Setter(int op, FuzzEffect& e, Reader& in, Slot* s, bool rebuild) {
+    switch (op) {
+    case 0: {
+        const float v = in.AnyFloat();
+        const bool apply = in.Bool();
+        e.SetVolume(v, apply);
+        Note(s, VOLUME, Between(v, 0.0f, 8.0f), Finite(v), apply);
+        break;
+    }
+    case 1: {
+        const float v = in.AnyFloat();
+        const bool apply = in.Bool();
+        e.SetLFEVolume(v, apply);
+        Note(s, LFE_VOLUME, Between(v, 0.0f, 8.0f), Finite(v), apply);
+        break;
+    }
+    case 2: {
+        const int f = in.AnyInt();
+        const bool apply = in.Bool();
+        e.SetLFEMaxFreq(f, apply);
+        Note(s, LFE_FREQ, f >= 20 && f <= 2000, true, apply);
+        break;
+    }
+    case 3: {
+        const float w = in.AnyFloat();
+        const float d = in.AnyFloat();
+        const bool apply = in.Bool();
+        e.SetRoomSize(w, d, apply);
+        Note(s, ROOM, Between(w, 0.5f, 60.0f) && Between(d, 0.5f, 60.0f), Finite(w, d), apply);
+        break;
+    }
+    case 4: {
+        const float x = in.AnyFloat();
+        const float y = in.AnyFloat();
+        const bool apply = in.Bool();
+        e.SetSoundPos(x, y, apply);
+        Note(s, SOURCE, Between(x, -10.0f, 60.0f) && Between(y, -10.0f, 60.0f), Finite(x, y), apply);
+        break;
+    }
+    case 5:
+    case 6: {
+        const int code = in.LayoutCode();
+        const bool apply = in.Bool();
+        e.SetSpeakersConfig(code, apply && rebuild);
+        break;
+    }
+    case 7: {
+        const int speaker = in.AnyInt();
+        const int channel = in.AnyInt();
+        const int r = e.SetSpeakerToChannel(speaker, channel);
+        if (r != 0 && r != -1 && r != -2)
+            Fail("SetSpeakerToChannel returned an unknown code");
+        break;
+    }
+    case 8:
+        e.SetLowPass(in.Bool());
+        break;
+    case 9: {
+        const int f = in.AnyInt();
+        e.SetLowPassFreq(f);
+        Note(s, LOWPASS_FREQ, f >= 20 && f <= 2000, true);
+        break;
+    }
+    case 10:
+        e.SetMoveOff(in.Bool());
+        break;
+    case 11:
+        e.SetInverse(in.Bool());
+        break;
+    case 12:
+        e.SetProcessAdvance(in.Bool());
+        break;
+    case 13:
+        e.SetReverb(in.Bool());
+        break;
+    case 14: {
+        const float v = in.AnyFloat();
+        e.SetRevDry(v);
+        Note(s, REV_DRY, Between(v, 0.0f, 4.0f), Finite(v));
+        break;
+    }
+    case 15: {
+        const float v = in.AnyFloat();
+        e.SetRevWet(v);
+        Note(s, REV_WET, Between(v, 0.0f, 4.0f), Finite(v));
+        break;
+    }
+    case 16: {
+        const float v = in.AnyFloat();
+        e.SetRevAbsorb(v);
+        Note(s, ABSORB, Between(v, 0.02f, 1.0f), Finite(v));
+        break;
+    }
+    case 17: {
+        const float v = in.AnyFloat();
+        e.SetRevHFDecay(v);
+        Note(s, HF_DECAY, Between(v, 0.0f, 0.95f), Finite(v));
+        break;
+    }
+    case 18: {
+        const float v = in.AnyFloat();
+        e.SetDryOutVolume(v);
+        Note(s, DRY_OUT, Between(v, 0.0f, 8.0f), Finite(v));
+        break;
+    }
+    case 19: {
+        const int speaker = in.AnyInt();
+        const float v = in.AnyFloat();
+        const bool graph = e.GetOutputChannels() > 0;
+        e.SetVolumeChannel(speaker, v);
+        if (graph)
+            Note(s, SPEAKER_VOLUME, Between(v, 0.0f, 8.0f), Finite(v));
+        break;
+    }
+    case 37:
+        e.SetSmoothing(in.Bool());
+        break;
+    default: // parameters in their sane ranges, so that whole layouts get exercised
+        e.SetSpeakersConfig(HALVANE_LAYOUTS[in.Range(0, HALVANE_LAYOUT_COUNT - 1)].code, rebuild);
+        break;
+    }
+}
+
+// The node interface the facade inherits. The base resize and move rescale the facade's stored
+// room and source without any check.
+void BaseCall(FuzzEffect& e, Reader& in, Slot* s) {
+    CSurrBaseEffect& base = e;
+    switch (in.Range(0, 4)) {
+    case 0:
+        base.SetSpeakersConfig(in.LayoutCode());
+        break;
+    case 1:
+        base.Free();
+        break;
+    case 2:
+        base.UpdateParams();
+        break;
+    case 3: {
+        const float w = in.AnyFloat();
+        base.SetRoomSize(w, in.AnyFloat());
+        if (s)
+            s->insane |= ROOM | SOURCE;
+        break;
+    }
+    default: {
+        const float x = in.AnyFloat();
+        base.SetSoundPos(x, in.AnyFloat());
+        if (s)
+            s->insane |= SOURCE;
+        break;
+    }
+    }
+}
 
 } // namespace
 
@@ -302,162 +710,118 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in(data, size);
-    std::unique_ptr<CSurroundEffect> effects[2] = {std::make_unique<CSurroundEffect>(),
-                                                   std::make_unique<CSurroundEffect>()};
+    const uint8_t setup = in.Byte();
+    const Twin twin = static_cast<Twin>(setup & 3);
+    const bool smooth = (setup & 4) != 0;
+    std::unique_ptr<Slot> slots[2] = {std::make_unique<Slot>(twin, smooth),
+                                      std::make_unique<Slot>(twin, smooth)};
     long budget = SAMPLE_BUDGET;
+    int rebuilds = MAX_REBUILDS;
 
     for (int call = 0; call < MAX_CALLS && !in.Empty(); ++call) {
         const uint8_t op = in.Byte();
-        CSurroundEffect& e = *effects[op >> 7];
+        Slot& s = *slots[op >> 7];
+        const int kind = (op & 127) % 40;
         if (g_trace)
-            std::fprintf(stderr, "call %d: object %d op %d\n", call, op >> 7, (op & 127) % 40);
-        switch ((op & 127) % 40) {
-        case 0:
-            e.SetVolume(in.AnyFloat(), in.Bool());
-            break;
-        case 1:
-            e.SetLFEVolume(in.AnyFloat(), in.Bool());
-            break;
-        case 2:
-            e.SetLFEMaxFreq(in.AnyInt(), in.Bool());
-            break;
-        case 3: {
-            const float w = in.AnyFloat();
-            const float d = in.AnyFloat();
-            e.SetRoomSize(w, d, in.Bool());
-            break;
-        }
-        case 4: {
-            const float x = in.AnyFloat();
-            const float y = in.AnyFloat();
-            e.SetSoundPos(x, y, in.Bool());
-            break;
-        }
-        case 5:
-        case 6: {
-            const int code = in.LayoutCode();
-            e.SetSpeakersConfig(code, in.Bool());
-            break;
-        }
-        case 7: {
-            const int speaker = in.AnyInt();
-            const int channel = in.AnyInt();
-            const int r = e.SetSpeakerToChannel(speaker, channel);
-            if (r != 0 && r != -1 && r != -2)
-                Fail("SetSpeakerToChannel returned an unknown code");
-            break;
-        }
-        case 8:
-            e.SetLowPass(in.Bool());
-            break;
-        case 9:
-            e.SetLowPassFreq(in.AnyInt());
-            break;
-        case 10:
-            e.SetMoveOff(in.Bool());
-            break;
-        case 11:
-            e.SetInverse(in.Bool());
-            break;
-        case 12:
-            e.SetProcessAdvance(in.Bool());
-            break;
-        case 13:
-            e.SetReverb(in.Bool());
-            break;
-        case 14:
-            e.SetRevDry(in.AnyFloat());
-            break;
-        case 15:
-            e.SetRevWet(in.AnyFloat());
-            break;
-        case 16:
-            e.SetRevAbsorb(in.AnyFloat());
-            break;
-        case 17:
-            e.SetRevHFDecay(in.AnyFloat());
-            break;
-        case 18:
-            e.SetDryOutVolume(in.AnyFloat());
-            break;
-        case 19: {
-            const int speaker = in.AnyInt();
-            e.SetVolumeChannel(speaker, in.AnyFloat());
-            break;
-        }
+            std::fprintf(stderr, "call %d: object %d op %d\n", call, op >> 7, kind);
+        const Reader start = in;
+        const bool rebuilding = (kind >= 20 && kind <= 22) || kind == 5 || kind == 6 || kind >= 38;
+        const bool rebuild = !rebuilding || rebuilds > 0;
+        rebuilds -= rebuilding && rebuild;
+        switch (kind) {
         case 20:
         case 21:
-        case 22:
-            Initialize(e, in);
+        case 22: {
+            uint32_t rate = 0;
+            if (!rebuild)
+                break;
+            if (Initialize(*s.a, in, rate)) {
+                s.tainted = false;
+                s.insane &= ~(SPEAKER_VOLUME | RATE);
+                if (rate < 8000)
+                    s.insane |= RATE;
+            }
+            if (s.b) {
+                Reader again = start;
+                Initialize(*s.b, again, rate);
+            }
             break;
+        }
         case 23:
         case 24:
         case 25:
         case 26:
-            RunProcess(e, in, budget, false, false);
+            RunProcess(s, twin, in, budget, false, false, static_cast<uint32_t>(call));
             break;
-        case 27:
-            RunProcess(e, in, budget, true, in.Bool());
+        case 27: {
+            const bool post = in.Bool();
+            RunProcess(s, twin, in, budget, true, post, static_cast<uint32_t>(call));
             break;
+        }
         case 28:
         case 29:
         case 30:
-            RunProcessPlanar(e, in, budget);
+            RunProcessPlanar(s, twin, in, budget, static_cast<uint32_t>(call));
             break;
         case 31: { // copy construction into either slot
             const int to = in.Bool();
-            effects[to] = std::make_unique<CSurroundEffect>(e);
+            auto copy = std::make_unique<Slot>(Twin::None, false);
+            copy->a = std::make_unique<FuzzEffect>(*s.a);
+            if (s.b)
+                copy->b = std::make_unique<FuzzEffect>(*s.b);
+            copy->insane = s.insane & ~SPEAKER_VOLUME;
+            copy->tainted = s.tainted;
+            slots[to] = std::move(copy);
             break;
         }
         case 32: { // assignment, self-assignment included
-            *effects[in.Bool()] = e;
+            Slot& to = *slots[in.Bool()];
+            *to.a = *s.a;
+            if (s.b)
+                *to.b = *s.b;
+            to.insane = s.insane & ~SPEAKER_VOLUME;
+            to.tainted = s.tainted;
             break;
         }
-        case 33:
-            e.SetInput(in.Bool() ? &g_hostNode : nullptr);
-            break;
-        case 34: { // the node interface the facade inherits
-            CSurrBaseEffect& base = e;
-            switch (in.Range(0, 4)) {
-            case 0:
-                base.SetSpeakersConfig(in.LayoutCode());
-                break;
-            case 1:
-                base.Free();
-                break;
-            case 2:
-                base.UpdateParams();
-                break;
-            case 3: {
-                const float w = in.AnyFloat();
-                base.SetRoomSize(w, in.AnyFloat());
-                break;
-            }
-            default: {
-                const float x = in.AnyFloat();
-                base.SetSoundPos(x, in.AnyFloat());
-                break;
-            }
-            }
+        case 33: {
+            CSurrBaseEffect* node = in.Bool() ? &g_hostNode : nullptr;
+            s.a->SetInput(node);
+            if (s.b)
+                s.b->SetInput(node);
             break;
         }
+        case 34:
+            BaseCall(*s.a, in, &s);
+            if (s.b) {
+                Reader again = start;
+                BaseCall(*s.b, again, nullptr);
+            }
+            break;
         case 35: {
             float a, b;
-            e.GetRoomSize(a, b);
-            e.GetSoundPos(a, b);
-            const int outputs = e.GetOutputChannels();
+            s.a->GetRoomSize(a, b);
+            s.a->GetSoundPos(a, b);
+            const int outputs = s.a->GetOutputChannels();
             if (outputs < 0 || outputs > 10)
                 Fail("output channel count out of range");
-            if (e.GetChannelIndex(in.AnyInt()) > 9)
+            if (s.b && s.b->GetOutputChannels() != outputs)
+                Fail("the twin's graph has another channel count");
+            if (s.a->GetChannelIndex(in.AnyInt()) > 9)
                 Fail("channel index out of range");
-            e.BuildChannelMap();
+            s.a->BuildChannelMap();
+            if (s.b)
+                s.b->BuildChannelMap();
             break;
         }
-        case 36: // a fresh object in either slot
-            effects[in.Bool()] = std::make_unique<CSurroundEffect>();
+        case 36: // a fresh object in either slot, in the library's default mode
+            slots[in.Bool()] = std::make_unique<Slot>(twin, false);
             break;
-        default: // parameters in their sane ranges, so that whole layouts get exercised
-            e.SetSpeakersConfig(HALVANE_LAYOUTS[in.Range(0, HALVANE_LAYOUT_COUNT - 1)].code, true);
+        default:
+            Setter(kind, *s.a, in, &s, rebuild);
+            if (s.b) {
+                Reader again = start;
+                Setter(kind, *s.b, again, nullptr, rebuild);
+            }
             break;
         }
     }
