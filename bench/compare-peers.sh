@@ -66,7 +66,7 @@ printf '60 s of 48 kHz stereo to 5.1, median of %d runs\n' "$RUNS"
 printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
 HW=$(echo "${WALL[halvane]}" | median)
 HC=$(echo "${CPU[halvane]}" | median)
-for tool in halvane sox ffmpeg; do
+for tool in halvane halvane_t1 sox ffmpeg; do
     w=$(echo "${WALL[$tool]}" | median)
     c=$(echo "${CPU[$tool]}" | median)
     awk -v t="$tool" -v w="$w" -v c="$c" -v hw="$HW" -v hc="$HC" \
