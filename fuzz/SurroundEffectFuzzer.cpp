@@ -263,6 +263,15 @@ void CheckBuffers(const _SOUNDDATAEX_& record) {
     (void)sink;
 }
 
+// Finite samples beyond MAX_SANE_SAMPLE: the smooth mode takes them as they come.
+bool HasHugeFinite(const std::vector<const float*>& channels, int n) {
+    for (const float* channel : channels)
+        for (int i = 0; i < n; ++i)
+            if (std::isfinite(channel[i]) && std::fabs(channel[i]) > MAX_SANE_SAMPLE)
+                return true;
+    return false;
+}
+
 void CheckFinite(const float* const* channels, int count, int n) {
     for (int k = 0; k < count; ++k)
         for (int i = 0; i < n; ++i)
@@ -427,9 +436,10 @@ void RunProcess(Slot& s, Twin mode, Reader& in, long& budget, bool viaGetBuffer,
             Fail("channel count differs from the graph's output channels");
         if (record.nReserved != reserved || record.nUser != user)
             Fail("host fields not handed back");
-        if (!saneInput && !effect.GetSmoothing())
+        const bool taken = saneInput || (effect.GetSmoothing() && !HasHugeFinite(source, samples));
+        if (!taken)
             s.tainted = true;
-        if (saneBefore && (saneInput || effect.GetSmoothing()))
+        if (saneBefore && taken)
             CheckFinite(record.Channels.data(), static_cast<int>(record.Channels.size()), samples);
     } else if (result == 0) {
         if (record.Channels != before)
@@ -438,11 +448,6 @@ void RunProcess(Slot& s, Twin mode, Reader& in, long& budget, bool viaGetBuffer,
         Fail("Process returned neither 0 nor 1");
     }
     CheckBuffers(record);
-    if (!saneInput && effect.GetSmoothing())
-        for (const float* channel : source)
-            for (size_t i = 0; i < length; ++i)
-                if (std::fabs(channel[i]) > MAX_SANE_SAMPLE && std::isfinite(channel[i]))
-                    s.tainted = true; // finite but huge samples are taken as they come
     const int outputs = result == 1 ? static_cast<int>(record.Channels.size()) : 0;
     FollowWithTwin(s, mode, false, source, samples, record.Channels.data(), outputs, result, seed);
     if (postProcess && result == 1) {
@@ -490,15 +495,11 @@ void RunProcessPlanar(Slot& s, Twin mode, Reader& in, long& budget, uint32_t see
             for (size_t i = 0; i < length; ++i)
                 if (outPtrs[k][i] != 0.0f)
                     Fail("ProcessPlanar left a buffer past the graph's channels unsilenced");
-        if (saneBefore && (saneInput || effect.GetSmoothing()))
+        const bool taken = saneInput || (effect.GetSmoothing() && !HasHugeFinite(inPtrs, samples));
+        if (saneBefore && taken)
             CheckFinite(outPtrs.data(), written, samples);
-        if (!saneInput && !effect.GetSmoothing())
+        if (!taken)
             s.tainted = true;
-        if (!saneInput && effect.GetSmoothing())
-            for (const float* channel : inPtrs)
-                for (size_t i = 0; i < length; ++i)
-                    if (std::fabs(channel[i]) > MAX_SANE_SAMPLE && std::isfinite(channel[i]))
-                        s.tainted = true;
         // The twin works through Process, which hands back every channel of its graph.
         FollowWithTwin(s, mode, true, inPtrs, samples, outPtrs.data(), written, result, seed);
     } else if (s.b && mode != Twin::None) {
