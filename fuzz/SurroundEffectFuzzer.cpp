@@ -737,7 +737,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!rebuild)
                 break;
             if (Initialize(*s.a, in, rate)) {
-                s.tainted = false;
+                // The new graph is built from the stored values: one out of range now stays in
+                // the graph, and may leave non-finite state there, even when a value set later
+                // without applying it is sane again.
+                s.tainted = (s.insane & ~(SPEAKER_VOLUME | RATE)) != 0;
                 s.insane &= ~(SPEAKER_VOLUME | RATE);
                 if (rate < 8000)
                     s.insane |= RATE;
