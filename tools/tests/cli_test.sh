@@ -2,35 +2,14 @@
 # The halvane tool as a person runs it. Usage: cli_test.sh PATH/TO/halvane SECTION
 # Sections: errors, layouts, blocks, batch, threads. Needs sox (to make inputs) and ffprobe.
 set -u
-H="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 SECTION="$2"
-for tool in sox soxi ffprobe; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
-done
-T="$(mktemp -d /tmp/halvane-cli.XXXXXX)"
-trap 'rm -rf "$T"' EXIT
-cd "$T" || exit 1
-passed=0
-failed=0
-
-ok() { passed=$((passed + 1)); }
-bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
-# expect CODE DESCRIPTION -- COMMAND...: runs the command, keeps its stderr in err.txt.
-expect() {
-    local want="$1" desc="$2"
-    shift 3
-    "$@" >out.txt 2>err.txt
-    local got=$?
-    if [ "$got" -eq "$want" ]; then ok; else bad "$desc: exit $got, expected $want; stderr: $(head -c 300 err.txt)"; fi
-}
-says() { if grep -qF -- "$1" err.txt; then ok; else bad "stderr lacks \"$1\": $(head -c 300 err.txt)"; fi; }
-absent() { if [ ! -e "$1" ]; then ok; else bad "$1 should not exist"; fi; }
+start_test halvane-cli sox soxi ffprobe
 no_temp_files() {
     local left
     left="$(find . -name '*.halvane-part-*' | head -3)"
     if [ -z "$left" ]; then ok; else bad "temporary files left: $left"; fi
 }
-probe() { ffprobe -v error -show_entries stream=channels,channel_layout -of csv=p=0 "$1" 2>/dev/null; }
 # soxi warns about the fact chunk of float WAVE_FORMAT_EXTENSIBLE files it reads fine.
 info() { soxi "$@" 2>/dev/null; }
 same() { if cmp -s "$1" "$2"; then ok; else bad "$1 and $2 differ"; fi; }

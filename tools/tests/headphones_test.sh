@@ -3,27 +3,8 @@
 # Needs sox and ffprobe; the parts that need libmysofa's default KEMAR set are skipped, with the
 # reason, where it is missing.
 set -u
-H="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-for tool in sox soxi ffprobe awk; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
-done
-T="$(mktemp -d /tmp/halvane-headphones.XXXXXX)"
-trap 'rm -rf "$T"' EXIT
-cd "$T" || exit 1
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); }
-bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
-expect() {
-    local want="$1" desc="$2"
-    shift 3
-    "$@" >out.txt 2>err.txt
-    local got=$?
-    if [ "$got" -eq "$want" ]; then ok; else bad "$desc: exit $got, expected $want; stderr: $(head -c 300 err.txt)"; fi
-}
-says() { if grep -qF -- "$1" err.txt; then ok; else bad "stderr lacks \"$1\": $(head -c 300 err.txt)"; fi; }
-absent() { if [ ! -e "$1" ]; then ok; else bad "$1 should not exist"; fi; }
-probe() { ffprobe -v error -show_entries stream=channels,channel_layout -of csv=p=0 "$1" 2>/dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+start_test halvane-headphones sox soxi ffprobe awk
 frames() { soxi -s "$1" 2>/dev/null; }
 # onset FILE CHANNEL: first frame whose sample reaches a tenth of the channel's peak.
 onset() {

@@ -3,28 +3,16 @@
 # manual page and the machine-readable records. Usage: pipes_test.sh PATH/TO/halvane SECTION
 # Sections: streams, files, docs, render (non-finite input, tail, normalize, report, --json). Needs sox, ffmpeg, ffprobe and python3.
 set -u
-H="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 SECTION="$2"
-for tool in sox ffmpeg ffprobe; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
-done
+start_test halvane-pipes sox ffmpeg ffprobe
 # The distribution's python3, which has numpy and scipy, even when another one comes first in PATH.
 for PY in /usr/bin/python3 python3 ""; do
     [ -n "$PY" ] && "$PY" -c 'import numpy, scipy' 2>/dev/null && break
 done
 [ -n "$PY" ] || { echo "missing python3 with numpy and scipy (scripts/install-deps.sh installs them)"; exit 1; }
 python3() { "$PY" "$@"; }
-T="$(mktemp -d /tmp/halvane-pipes.XXXXXX)"
-trap 'rm -rf "$T"' EXIT
-cd "$T" || exit 1
-passed=0
-failed=0
-
-ok() { passed=$((passed + 1)); }
-bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
 check() { if eval "$1"; then ok; else bad "$2"; fi; }
-says() { if grep -qF -- "$1" err.txt; then ok; else bad "stderr lacks \"$1\": $(head -c 300 err.txt)"; fi; }
-probe() { ffprobe -v error -show_entries stream=channels,channel_layout -of csv=p=0 "$1" 2>/dev/null; }
 # The samples as ffmpeg decodes them, as raw 32-bit floats.
 samples() { ffmpeg -nostdin -v error -i "$1" -f f32le -c:a pcm_f32le -; }
 same_samples() {
