@@ -97,17 +97,22 @@ TEST(Thread, OutputChannelsWhileInitializeRebuildsTheGraph) {
             std::this_thread::yield(); // lets the rebuilding thread have the lock as well
         }
     });
-    long readsWhileRebuilding = 0;
+    long interleaved = 0;
     for (int i = 0; i < REBUILDS; ++i) {
-        effect.SetSpeakersConfig(i % 2 ? 51 : 3, false);
         const long before = reads;
+        effect.SetSpeakersConfig(i % 2 ? 51 : 3, false);
         effect.Initialize(&format);
-        readsWhileRebuilding += reads != before;
+        // The lock need not be fair: this thread could take it again before the waiting reader
+        // wakes, rebuild after rebuild. Waiting for one read keeps the reader's calls falling
+        // between the rebuilds and into the next one.
+        for (int spin = 0; reads == before && spin < 100000; ++spin)
+            std::this_thread::yield();
+        interleaved += reads != before;
     }
     done = true;
     reader.join();
     EXPECT_EQ(wrong, 0);
-    EXPECT_GT(readsWhileRebuilding, 0); // the reader did run while graphs were being rebuilt
+    EXPECT_GT(interleaved, REBUILDS / 2); // the reader's calls did alternate with the rebuilds
     EXPECT_EQ(effect.GetOutputChannels(), REBUILDS % 2 ? 2 : 4);
 }
 
