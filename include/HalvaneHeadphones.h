@@ -15,7 +15,11 @@
 // The convolution is a uniformly partitioned FFT convolution (FFTW, single precision). Its plans
 // and buffers are made by Initialize; Process allocates nothing, makes no system call and takes
 // any number of samples. The output is late by GetLatency() samples (the partition length); the
-// output depends only on the samples, never on how the host cuts them into blocks.
+// output depends only on the samples, never on how the host cuts them into blocks. Partition 0
+// is for files, where the latency is taken off afterwards: the stage then takes the whole filter
+// as one part and picks the longest step its transform allows, which costs the least work per
+// sample (GetLatency() tells the step: 3539 samples for KEMAR's 558-sample filters at 48 kHz).
+// The LFE, a single tap, is added to the ears without transforms.
 //
 // This library (libHalvaneHeadphones, CMake target Halvane::Headphones, pkg-config
 // halvane-headphones) is built on Linux only, beside libHalvane.
@@ -44,7 +48,7 @@ struct HalvaneHeadphonesSettings {
     float listenerY = 1.5f;     // metres from the front wall
     float lfeGain = 1.0f;       // gain of the LFE channel into each ear
     int sampleRate = 48000;     // Hz; the HRIRs are resampled to it
-    int partition = 256;        // partition length in samples: the latency, and the work per step
+    int partition = 256;        // partition length in samples: the latency; 0 = the stage's choice
     std::string hrtfFile;       // SOFA file; empty = CHalvaneHeadphones::DefaultHrtfFile()
 };
 
