@@ -137,7 +137,7 @@ windows-test: windows configure
 # ---- Stress checks (sources in fuzz/): libFuzzer, RealtimeSanitizer, soak ----
 #   make fuzz      build the fuzzer with clang (ASan + UBSan) and run it FUZZ_SECONDS (60)
 #   make fuzz-ci   the same, 60 seconds, as CI runs it
-#   make rtsan     the realtime entry under RealtimeSanitizer (clang-22)
+#   make rtsan     the realtime entry and the headphone chain under RealtimeSanitizer (clang-22)
 #   make soak      an hour of audio through every layout (HALVANE_SOAK_SECONDS to shorten it)
 FUZZ_BUILD := build-fuzz
 RTSAN_BUILD := build-rtsan
@@ -192,6 +192,9 @@ rtsan:
 		$(RTSAN_BUILD)/fuzz/halvane_rtsan --lock-wait 2>&1 | grep -q 'pthread_mutex_lock'; then \
 		echo "rtsan: the audio thread's wait for a held lock is reported, as it must be"; \
 	else echo "rtsan: a wait for a held lock went unreported"; exit 1; fi
+	@$(CMAKE) --build $(RTSAN_BUILD) -j $(JOBS) --target halvane_rtsan_headphones
+	RTSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/fuzz/rtsan.supp:external_symbolizer_path=$(RTSAN_SYMBOLIZER) \
+		$(RTSAN_BUILD)/fuzz/halvane_rtsan_headphones
 
 soak: deps
 	@$(CMAKE) -S . -B $(SOAK_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALVANE_BUILD_SOAK=ON \
