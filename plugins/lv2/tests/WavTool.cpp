@@ -11,6 +11,11 @@
 //       Exit 0 when RECORDING, from its first non-zero frame on, holds RENDER from its first
 //       non-zero frame on to its end, bit for bit (a recording starts at an arbitrary moment and
 //       runs past the end of the render).
+//   halvane_lv2_wavtool near RECORDING RENDER TOLERANCE
+//       Exit 0 when RECORDING holds the whole RENDER within TOLERANCE times the render's peak, at
+//       the offset that fits best among a few frames around the one where both first pass a
+//       thousandth of their peaks (for renders whose FFT rounding leaves tiny values ahead of the
+//       sound, so that no first non-zero frame marks the start).
 #include <sndfile.h>
 
 #include <cmath>
@@ -199,6 +204,62 @@ int Aligned(const char* recording, const char* render) {
     return 0;
 }
 
+float Peak(const std::vector<float>& samples) {
+    float peak = 0.0f;
+    for (float v : samples)
+        peak = std::fmax(peak, std::fabs(v));
+    return peak;
+}
+
+long FirstFrameAbove(const std::vector<float>& samples, int channels, float level) {
+    for (size_t i = 0; i < samples.size(); ++i)
+        if (std::fabs(samples[i]) > level)
+            return static_cast<long>(i / channels);
+    return -1;
+}
+
+int Near(const char* recording, const char* render, double tolerance) {
+    SF_INFO ia, ib;
+    std::vector<float> sa, sb;
+    if (!ReadFloatWav(recording, ia, sa) || !ReadFloatWav(render, ib, sb))
+        return 1;
+    if (ia.channels != ib.channels || ia.samplerate != ib.samplerate) {
+        std::fprintf(stderr, "shape differs: %d ch @ %d Hz vs %d ch @ %d Hz\n", ia.channels, ia.samplerate,
+                     ib.channels, ib.samplerate);
+        return 1;
+    }
+    const int ch = ib.channels;
+    const float peakA = Peak(sa), peakB = Peak(sb);
+    const long startA = FirstFrameAbove(sa, ch, 1e-3f * peakA);
+    const long startB = FirstFrameAbove(sb, ch, 1e-3f * peakB);
+    if (peakA == 0.0f || peakB == 0.0f) {
+        std::fprintf(stderr, "%s is silent\n", peakA == 0.0f ? recording : render);
+        return 1;
+    }
+    constexpr long kSearch = 8; // frames either side of the estimated offset
+    double best = std::numeric_limits<double>::infinity();
+    long bestOffset = 0;
+    for (long offset = startA - startB - kSearch; offset <= startA - startB + kSearch; ++offset) {
+        if (offset < 0 || offset + static_cast<long>(ib.frames) > static_cast<long>(ia.frames))
+            continue;
+        double worst = 0.0;
+        for (long i = 0; i < static_cast<long>(sb.size()) && worst <= best; ++i)
+            worst = std::fmax(worst, std::fabs(static_cast<double>(sa[offset * ch + i]) - sb[i]));
+        if (worst < best) {
+            best = worst;
+            bestOffset = offset;
+        }
+    }
+    if (!(best <= tolerance * peakB)) {
+        std::fprintf(stderr, "largest difference %.3g of a peak of %.3g (allowed: %.3g)\n", best, peakB,
+                     tolerance * peakB);
+        return 1;
+    }
+    std::printf("within %.2g of the peak: %d channels x %ld frames, from frame %ld of the recording\n",
+                best / peakB, ch, static_cast<long>(ib.frames), bestOffset);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -214,7 +275,10 @@ int main(int argc, char** argv) {
         return Compare(argv[2], argv[3]);
     if (argc == 4 && mode == "aligned")
         return Aligned(argv[2], argv[3]);
+    if (argc == 5 && mode == "near")
+        return Near(argv[2], argv[3], std::atof(argv[4]));
     std::fprintf(stderr,
-                 "usage: halvane_lv2_wavtool noise ... | noise16 ... | compare A B | aligned REC RENDER\n");
+                 "usage: halvane_lv2_wavtool noise ... | noise16 ... | compare A B | aligned REC RENDER | "
+                 "near REC RENDER TOLERANCE\n");
     return 2;
 }
