@@ -3,11 +3,11 @@
 //
 //   input --CSurroundEffect--> speaker feed (scratch) --CHalvaneHeadphones--> left, right
 //
-// Both stages live in one Chain. The layout, the room size and the SOFA file decide the virtual
-// speakers' HRIRs, so a change of any of them builds a whole new Chain: on the host's worker thread
-// when the host offers one (the SOFA file is read there, never in run()), otherwise in run() like
-// the speaker plugins' room changes. The new Chain is swapped in between two cycles and the old
-// one is freed on the worker. Every other control goes straight to the running Chain's setters.
+// Both stages live in one Chain. The layout, the room size, the listener's place and the SOFA file
+// decide the virtual speakers' HRIRs, so a change of any of them builds a whole new Chain: on the host's
+// worker thread when the host offers one (the SOFA file is read there, never in run()), otherwise in run()
+// like the speaker plugins' room changes. The new Chain is swapped in between two cycles and the old one is
+// freed on the worker. Every other control goes straight to the running Chain's setters.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
@@ -40,9 +40,12 @@ struct ChainKey {
     int layout = HALVANE_DEFAULT_LAYOUT;
     float width = 3.0f;
     float depth = 3.0f;
+    float listenerX = -1.0f; // metres; negative: the middle of the room
+    float listenerY = -1.0f;
     char path[MAX_PATH] = {}; // empty: the library's default set
     bool operator==(const ChainKey& o) const {
-        return layout == o.layout && width == o.width && depth == o.depth && std::strcmp(path, o.path) == 0;
+        return layout == o.layout && width == o.width && depth == o.depth && listenerX == o.listenerX &&
+               listenerY == o.listenerY && std::strcmp(path, o.path) == 0;
     }
 };
 
@@ -199,6 +202,9 @@ Chain* BuildChain(const ChainKey& key, const float* v, int inputs, uint32_t rate
         hs.layout = key.layout;
         hs.roomWidth = key.width;
         hs.roomDepth = key.depth;
+        hs.listenerGiven = true;
+        hs.listenerX = key.listenerX < 0.0f ? key.width * 0.5f : key.listenerX;
+        hs.listenerY = key.listenerY < 0.0f ? key.depth * 0.5f : key.listenerY;
         hs.sampleRate = static_cast<int>(rate);
         hs.hrtfFile = key.path;
         std::string error;
@@ -209,6 +215,15 @@ Chain* BuildChain(const ChainKey& key, const float* v, int inputs, uint32_t rate
         return nullptr;
     }
     return c.release();
+}
+
+// The controls that choose the HRIRs, into the key the next Chain is built for.
+void WantKey(Plugin& p, const float (&v)[CONTROL_COUNT]) {
+    p.wanted.layout = WantedLayout(p.layoutPort, p.wanted.layout);
+    p.wanted.width = v[ROOM_WIDTH];
+    p.wanted.depth = v[ROOM_DEPTH];
+    p.wanted.listenerX = v[LISTENER_X];
+    p.wanted.listenerY = v[LISTENER_Y];
 }
 
 // The controls' values now, for a new Chain.
@@ -365,9 +380,7 @@ void Activate(LV2_Handle handle) {
     // Fresh filter, delay, reverb and convolution state, built with the controls as they stand now.
     float v[CONTROL_COUNT];
     CurrentControls(p, v);
-    p.wanted.layout = WantedLayout(p.layoutPort, p.wanted.layout);
-    p.wanted.width = v[ROOM_WIDTH];
-    p.wanted.depth = v[ROOM_DEPTH];
+    WantKey(p, v);
     if (Chain* built = BuildChain(p.wanted, v, p.inputs, p.rate)) {
         delete p.chain;
         p.chain = built;
@@ -405,9 +418,7 @@ void Run(LV2_Handle handle, uint32_t sampleCount) {
     ReadEvents(p);
     float v[CONTROL_COUNT];
     CurrentControls(p, v);
-    p.wanted.layout = WantedLayout(p.layoutPort, p.wanted.layout);
-    p.wanted.width = v[ROOM_WIDTH];
-    p.wanted.depth = v[ROOM_DEPTH];
+    WantKey(p, v);
     RequestChain(p);
     for (int k = 0; k < CONTROL_COUNT; ++k)
         if (IsHeadphoneControl(k) && k != ROOM_WIDTH && k != ROOM_DEPTH && v[k] != p.chain->applied[k])

@@ -73,7 +73,7 @@ int PortsOf(const Variant& variant, PortInfo (&ports)[MAX_PORTS]) {
     for (int c = 0; c < layout.channels; ++c)
         ports[n++] = {PortRole::AudioOut, c};
     for (int k = 0; k < CONTROL_COUNT; ++k)
-        if (lfe || !CONTROLS[k].lfeOnly)
+        if ((lfe || !CONTROLS[k].lfeOnly) && IsSpeakerControl(k))
             ports[n++] = {PortRole::Control, k};
     for (int c = 0; c < layout.channels; ++c)
         if (c != HalvaneLfeChannel(layout))
@@ -93,10 +93,12 @@ int HeadphonePortsOf(int inputs, EarPortInfo (&ports)[MAX_EAR_PORTS]) {
         ports[n++] = {EarPortRole::AudioOut, c};
     ports[n++] = {EarPortRole::Layout, 0};
     for (int k = 0; k < CONTROL_COUNT; ++k)
-        if (IsHeadphoneControl(k))
+        if (IsHeadphoneControl(k) && IsSpeakerControl(k))
             ports[n++] = {EarPortRole::Control, k};
     ports[n++] = {EarPortRole::Latency, 0};
     ports[n++] = {EarPortRole::Events, 0};
+    ports[n++] = {EarPortRole::Control, LISTENER_X};
+    ports[n++] = {EarPortRole::Control, LISTENER_Y};
     return n;
 }
 

@@ -89,6 +89,8 @@ enum Control {
     INVERT_RIGHT,
     CLAMP,
     EXACT,
+    LISTENER_X, // the headphone plugins' listener
+    LISTENER_Y,
     CONTROL_COUNT
 };
 
@@ -148,6 +150,11 @@ constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
     {"exact",       "Exact jumps", Kind::Toggle, 0.0f, 1.0f, 0.0f, nullptr, false, false,
      "Apply control changes as jumps at block boundaries, the library's exact reference mode, instead of "
      "gliding over 20 ms; in that mode room-size and cut-off changes allocate memory", {}},
+    {"listener_x",  "Listener X",  Kind::Float, -1.0f, 50.0f, -1.0f, "m", false, false,
+     "Position of the listener from the left wall; -1: the middle of the room", {{-1.0f, "Middle of the room"}}},
+    {"listener_y",  "Listener Y",  Kind::Float, -1.0f, 50.0f, -1.0f, "m", false, false,
+     "Position of the listener from the front wall, facing it; -1: the middle of the room",
+     {{-1.0f, "Middle of the room"}}},
 };
 // clang-format on
 
@@ -199,6 +206,10 @@ constexpr const char* HRTF_PARAMETER = "urn:halvane:lv2:headphones#hrtf";
 constexpr bool IsHeadphoneControl(int k) {
     return k != INVERT_RIGHT && k != DRY_OUT;
 }
+// The listener's place matters to the headphone plugins only: speakers are heard where one sits.
+constexpr bool IsSpeakerControl(int k) {
+    return k != LISTENER_X && k != LISTENER_Y;
+}
 
 enum class EarPortRole { AudioIn, AudioOut, Layout, Control, Latency, Events };
 
@@ -213,7 +224,8 @@ constexpr int MAX_EAR_PORTS = 2 + 2 + 1 + CONTROL_COUNT + 2;
 std::string HeadphoneUriOf(int inputs);
 
 // The ports of a headphone plugin in index order: audio inputs, the two ears, the layout, the room
-// controls, the latency it reports, and the event input for the HRTF parameter. Returns the count.
+// controls, the latency it reports, the event input for the HRTF parameter, then the listener's
+// place (added last, so the earlier ports keep their indices). Returns the count.
 int HeadphonePortsOf(int inputs, EarPortInfo (&ports)[MAX_EAR_PORTS]);
 
 } // namespace halvane_lv2

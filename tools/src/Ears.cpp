@@ -17,11 +17,24 @@ HalvaneHeadphonesSettings StageSettings(const EffectSettings& s, int rate) {
     h.lfeGain = 1.0f; // the LFE channel already carries --lfe-volume
     h.sampleRate = rate;
     h.hrtfFile = s.hrtf;
+    h.listenerGiven = s.listenerGiven;
+    h.listenerX = s.listener.x;
+    h.listenerY = s.listener.y;
     return h;
 }
 
 bool Ears::Open(const EffectSettings& s, int rate, int block, std::string& error) {
     HalvaneHeadphonesSettings settings = StageSettings(s, rate);
+    if (s.listenerGiven && !(s.listener.x > 0.0f && s.listener.x < s.roomWidth && s.listener.y > 0.0f &&
+                             s.listener.y < s.roomDepth)) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "the listener at %g,%g is not inside the %g x %g m room; give --listener X,Y "
+                      "with 0 < X < %g and 0 < Y < %g",
+                      s.listener.x, s.listener.y, s.roomWidth, s.roomDepth, s.roomWidth, s.roomDepth);
+        error = text;
+        return false;
+    }
     // A file has no use for a short latency (it is taken off): the stage picks the step that
     // costs the fewest transforms per second of sound.
     settings.partition = 0;

@@ -36,9 +36,11 @@ struct EffectSettings {
     std::vector<std::pair<int, int>> remaps;           // speaker bit, channel
     bool invertRight = false;
     bool clamp = false;
-    bool smooth = true; // the library's smooth mode: a moving source glides; --exact makes it jump
-    bool headphones = false; // the speaker feed goes on to the binaural stage: two ears out
-    std::string hrtf;        // SOFA file of the binaural stage; empty = the library's default set
+    bool smooth = true;         // the library's smooth mode: a moving source glides; --exact makes it jump
+    bool headphones = false;    // the speaker feed goes on to the binaural stage: two ears out
+    std::string hrtf;           // SOFA file of the binaural stage; empty = the library's default set
+    bool listenerGiven = false; // otherwise the binaural stage's listener stands at the room's centre
+    Point listener{};           // metres from the front-left corner, facing the front wall
 
     Point SourceOrCentre() const { return sourceGiven ? source : Point{roomWidth * 0.5f, roomDepth * 0.5f}; }
     // The library's final stage (clamp, right-hand inversion, reordering) is needed.

@@ -104,14 +104,15 @@ void WriteSpeaker(std::ostream& o, const Page& pg, const EffectSettings& s, cons
       << "delay " << Num(v.delayMs, 2) << " ms (" << v.delaySamples << " smp)</text>\n";
 }
 
-// With --headphones: the listener at the room's centre, facing the front wall, and the direction
-// in which each virtual speaker is heard.
+// With --headphones: the listener (at the room's centre unless --listener says), facing the front
+// wall, and the direction in which each virtual speaker is heard.
 void WriteListener(std::ostream& o, const Page& pg, const EffectSettings& s) {
     std::vector<HalvaneVirtualSpeaker> speakers;
     if (!CHalvaneHeadphones::VirtualSpeakers(StageSettings(s, 48000), speakers))
         return;
-    const double cx = pg.X(s.roomWidth * 0.5);
-    const double cy = pg.Y(s.roomDepth * 0.5);
+    const HalvaneHeadphonesSettings stage = StageSettings(s, 48000);
+    const double cx = pg.X(stage.listenerGiven ? stage.listenerX : s.roomWidth * 0.5);
+    const double cy = pg.Y(stage.listenerGiven ? stage.listenerY : s.roomDepth * 0.5);
     for (const HalvaneVirtualSpeaker& v : speakers) {
         if (v.lfe)
             continue;

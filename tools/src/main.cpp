@@ -141,11 +141,28 @@ void AddEffectOptions(CLI::App* app, EffectArgs& a) {
     app->add_flag("--exact", a.exact, kExactHelp);
 }
 
+// Where the listener of the binaural stage stands.
+void AddListenerOption(CLI::App* app, EffectSettings& fx) {
+    app->add_option_function<std::string>(
+           "--listener",
+           [&fx](const std::string& text) {
+               std::string error;
+               if (!ParsePosition(text, fx.listener.x, fx.listener.y, error))
+                   throw CLI::ValidationError("--listener",
+                                              "expects X,Y in metres, e.g. 1.0,1.5, not \"" + text + "\"");
+               fx.listenerGiven = true;
+           },
+           "Listener position X,Y in metres from the front-left corner, facing the front wall "
+           "(default: the middle of the room)")
+        ->type_name("X,Y");
+}
+
 // The binaural stage: the speaker feed heard through headphones, written as a stereo file.
 void AddHeadphoneOptions(CLI::App* app, EffectSettings& fx, bool withHrtf) {
     app->add_flag("--headphones", fx.headphones,
                   "Render for headphones: every speaker becomes a virtual speaker in its direction from the "
-                  "room's centre (HRIRs from a SOFA file); writes two channels");
+                  "listener (HRIRs from a SOFA file); writes two channels");
+    AddListenerOption(app, fx);
     if (withHrtf)
         app->add_option("--hrtf", fx.hrtf,
                         std::string("SOFA file of the headphone rendering (default: ") +
@@ -574,6 +591,8 @@ int RunRender(const RenderArgs& r, const EffectArgs& ea, const OutputArgs& oa) {
             "the two ears; leave them out"};
     if (!base.effect.headphones && !base.effect.hrtf.empty())
         throw UsageError{"--hrtf picks the HRIRs of --headphones; add --headphones"};
+    if (!base.effect.headphones && base.effect.listenerGiven)
+        throw UsageError{"--listener places the listener of --headphones; add --headphones"};
     if (r.block < 1 || r.block > 1 << 20)
         throw UsageError{"--block must be from 1 to 1048576 frames"};
     base.block = r.block;
@@ -624,6 +643,8 @@ int RunDemo(const std::string& outArg, const std::string& preset, const OutputAr
     ApplyOutputArgs(oa, out, t.job);
     t.job.effect.headphones = ears.headphones;
     t.job.effect.hrtf = ears.hrtf;
+    t.job.effect.listenerGiven = ears.listenerGiven;
+    t.job.effect.listener = ears.listener;
     // The default demo file is the tool's own and is replaced on every run.
     t.job.overwrite = oa.force || outArg.empty();
     if (!OutputWritable(out, t.job.overwrite, oa.quiet))
@@ -918,6 +939,7 @@ CLI::App* AddEarsCommand(CLI::App& app, CommandLine& c) {
     ears->add_option("--hrtf", c.ears.fx.hrtf,
                      std::string("SOFA file (default: ") + CHalvaneHeadphones::DefaultHrtfFile() + ")")
         ->type_name("FILE.sofa");
+    AddListenerOption(ears, c.ears.fx);
     AddOutputOptions(ears, c.earsOut, "from the output's extension");
     return ears;
 }

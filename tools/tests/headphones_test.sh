@@ -77,6 +77,21 @@ else
     sox -n -r 48000 -c 3 three.wav synth 0.1 sine 100
     expect 2 "headphones on a 3-channel file" -- "$H" headphones -q three.wav x.wav
     says "no layout has 3 channels"
+    # A centred source feeds every speaker alike. A listener near the left wall has more of them on
+    # the right: the right ear is louder; near the right wall the left one is.
+    sox -n -r 48000 -c 1 noise.wav synth 0.3 whitenoise gain -12
+    for at in 0.3,1.5 2.7,1.5; do
+        "$H" render -q noise.wav "at-$at.wav" --headphones --no-reverb --tail 0 --listener "$at"
+    done
+    awk -v l="$(energy at-0.3,1.5.wav 0)" -v r="$(energy at-0.3,1.5.wav 1)" 'BEGIN {exit !(r > 1.5 * l)}' &&
+        ok || bad "listener near the left wall: left $(energy at-0.3,1.5.wav 0), right $(energy at-0.3,1.5.wav 1)"
+    awk -v l="$(energy at-2.7,1.5.wav 0)" -v r="$(energy at-2.7,1.5.wav 1)" 'BEGIN {exit !(l > 1.5 * r)}' &&
+        ok || bad "listener near the right wall: left $(energy at-2.7,1.5.wav 0), right $(energy at-2.7,1.5.wav 1)"
+    expect 1 "listener outside the room" -- "$H" render -q noise.wav o.wav --headphones --listener 3.5,1
+    says "not inside the 3 x 3 m room"
+    absent o.wav
+    expect 2 "--listener without --headphones" -- "$H" render -q noise.wav o.wav --listener 1,1
+    says "add --headphones"
     expect 0 "demo --headphones" -- "$H" demo -q demo.wav --headphones
     [ "$(probe demo.wav)" = "2,stereo" ] && ok || bad "demo: $(probe demo.wav)"
     expect 0 "plot --headphones" -- "$H" plot --headphones -o plot.svg

@@ -174,6 +174,21 @@ TEST(Lv2Headphones, EarsReportTheirLatencyHearTheLeftWallOnTheLeftAndNeverAlloca
     EXPECT_EQ(counting::CountDuring([&] { steady.Run(cycles); }).Calls(), 0);
 }
 
+TEST(Lv2Headphones, AListenerNearTheLeftWallHearsACentredSourceOnTheRight) {
+    SKIP_WITHOUT_KEMAR();
+    // A centred source feeds every speaker alike; near the left wall most of them are to the right.
+    for (float x : {0.3f, 2.7f}) {
+        EarInstance e(1, 12000);
+        ASSERT_TRUE(e.handle);
+        e.in = RandomChannels(1, 12000, 7u, 0.5f);
+        e.Port(EarPortRole::Control, REVERB) = 0.0f;
+        e.Port(EarPortRole::Control, LISTENER_X) = x;
+        e.Run({4096});
+        const int nearEar = x < 1.5f ? 0 : 1;
+        EXPECT_GT(Energy(e.out[1 - nearEar]), 1.5 * Energy(e.out[nearEar])) << "listener at x = " << x;
+    }
+}
+
 TEST(Lv2Headphones, AnUnusableHrtfFileKeepsTheRunningSetAndAUsableOneIsTaken) {
     SKIP_WITHOUT_KEMAR();
     EarInstance e(1, 4800);
