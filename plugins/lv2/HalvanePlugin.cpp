@@ -109,19 +109,7 @@ void Build(Plugin& p) {
     CSurroundEffect& fx = p.effect;
     fx.SetSmoothing(!On(v[EXACT]));
     fx.SetSpeakersConfig(p.variant.layout->code, true);
-    fx.SetRoomSize(v[ROOM_WIDTH], v[ROOM_DEPTH], true);
-    fx.SetSoundPos(v[SOURCE_X], v[SOURCE_Y], true);
-    fx.SetVolume(v[VOLUME], true);
-    fx.SetLFEVolume(v[LFE_VOLUME], true);
-    fx.SetLFEMaxFreq(static_cast<int>(v[LFE_CUTOFF]), true);
-    fx.SetLowPassFreq(static_cast<int>(v[HIGHPASS_FREQ]));
-    fx.SetMoveOff(On(v[PROPAGATION_DELAY]));
-    fx.SetReverb(On(v[REVERB]));
-    fx.SetRevWet(v[REVERB_WET]);
-    fx.SetRevDry(v[REVERB_DRY]);
-    fx.SetRevAbsorb(v[ABSORB]);
-    fx.SetRevHFDecay(v[HF_DECAY]);
-    fx.SetProcessAdvance(On(v[CORNER_CROSSFEED]));
+    StoreRoomControls(fx, v);
     fx.SetDryOutVolume(v[DRY_OUT]);
     fx.SetInverse(On(v[INVERT_RIGHT]));
 

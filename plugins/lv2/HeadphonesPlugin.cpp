@@ -176,19 +176,11 @@ Chain* BuildChain(const ChainKey& key, const float* v, int inputs, uint32_t rate
         c->key = key;
         CSurroundEffect& fx = c->effect;
         fx.SetSpeakersConfig(key.layout, true);
-        fx.SetRoomSize(key.width, key.depth, true);
-        fx.SetSoundPos(v[SOURCE_X], v[SOURCE_Y], true);
-        fx.SetVolume(v[VOLUME], true);
-        fx.SetLFEVolume(v[LFE_VOLUME], true);
-        fx.SetLFEMaxFreq(static_cast<int>(v[LFE_CUTOFF]), true);
-        fx.SetLowPassFreq(static_cast<int>(v[HIGHPASS_FREQ]));
-        fx.SetMoveOff(On(v[PROPAGATION_DELAY]));
-        fx.SetReverb(On(v[REVERB]));
-        fx.SetRevWet(v[REVERB_WET]);
-        fx.SetRevDry(v[REVERB_DRY]);
-        fx.SetRevAbsorb(v[ABSORB]);
-        fx.SetRevHFDecay(v[HF_DECAY]);
-        fx.SetProcessAdvance(On(v[CORNER_CROSSFEED]));
+        float stored[CONTROL_COUNT];
+        std::copy(v, v + CONTROL_COUNT, stored);
+        stored[ROOM_WIDTH] = key.width; // the room the HRIRs are chosen for
+        stored[ROOM_DEPTH] = key.depth;
+        StoreRoomControls(fx, stored);
         fx.SetSmoothing(!On(v[EXACT]));
         tWAVEFORMATEX format{};
         format.wFormatTag = 3; // IEEE float

@@ -158,6 +158,25 @@ constexpr ControlInfo CONTROLS[CONTROL_COUNT] = {
 };
 // clang-format on
 
+// The room, source, level, routing and reverb controls, stored in an effect before it is built, by
+// every plugin alike and in the renderer's order: the room before the source (resizing rescales the
+// source). The layout, the smooth mode and the plugin's own controls are the caller's.
+inline void StoreRoomControls(CSurroundEffect& fx, const float (&v)[CONTROL_COUNT]) {
+    fx.SetRoomSize(v[ROOM_WIDTH], v[ROOM_DEPTH], true);
+    fx.SetSoundPos(v[SOURCE_X], v[SOURCE_Y], true);
+    fx.SetVolume(v[VOLUME], true);
+    fx.SetLFEVolume(v[LFE_VOLUME], true);
+    fx.SetLFEMaxFreq(static_cast<int>(v[LFE_CUTOFF]), true);
+    fx.SetLowPassFreq(static_cast<int>(v[HIGHPASS_FREQ]));
+    fx.SetMoveOff(v[PROPAGATION_DELAY] > 0.5f);
+    fx.SetReverb(v[REVERB] > 0.5f);
+    fx.SetRevWet(v[REVERB_WET]);
+    fx.SetRevDry(v[REVERB_DRY]);
+    fx.SetRevAbsorb(v[ABSORB]);
+    fx.SetRevHFDecay(v[HF_DECAY]);
+    fx.SetProcessAdvance(v[CORNER_CROSSFEED] > 0.5f);
+}
+
 // Range of the per-speaker volume controls (every speaker but the LFE, which has its own).
 constexpr float SPEAKER_VOLUME_MAX = 4.0f;
 
