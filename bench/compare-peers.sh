@@ -57,12 +57,15 @@ time_one() {
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo "?")
 for tool in "${TOOLS[@]}"; do "run_$tool" >/dev/null 2>&1; done # warm the caches once
 for ((r = 1; r <= RUNS; r++)); do
     for tool in "${TOOLS[@]}"; do time_one "$tool"; done
 done
 
-printf '60 s of 48 kHz stereo to 5.1, median of %d runs\n' "$RUNS"
+LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo "?")
+printf '60 s of 48 kHz stereo to 5.1, median of %d runs (load average %s before, %s after, on %s cores)\n' \
+    "$RUNS" "$LOAD_BEFORE" "$LOAD_AFTER" "$(nproc 2>/dev/null || echo "?")"
 printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
 HW=$(echo "${WALL[halvane]}" | median)
 HC=$(echo "${CPU[halvane]}" | median)
@@ -88,3 +91,14 @@ for tool in sofalizer stage chain; do
         'BEGIN { printf "%-9s %9.3f %9.3f %12.1f %16.2fx %15.2fx\n", t, w, c, 60 / w, sw / w, sc / c }'
 done
 echo "(sofalizer's time over the tool's; targets: stage at least 4x, chain above 1x)"
+verdict() { # TOOL TARGET
+    local w c
+    w=$(echo "${WALL[$1]}" | median)
+    c=$(echo "${CPU[$1]}" | median)
+    awk -v t="$1" -v w="$w" -v c="$c" -v sw="$SW" -v sc="$SC" -v goal="$2" 'BEGIN {
+        cx = sc / c; wx = sw / w
+        printf "%s: %.2fx faster than sofalizer in CPU time (%s), %.2fx in wall time (%s); target %gx\n",
+            t, cx, (cx >= goal ? "met" : "NOT met"), wx, (wx >= goal ? "met" : "NOT met"), goal }'
+}
+verdict stage 4
+verdict chain 1
