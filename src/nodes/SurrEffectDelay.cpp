@@ -4,11 +4,16 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+
+CSurrEffectDelayEx::CSurrEffectDelayEx(halvane::History history) : m_History(std::move(history)) {
+    m_History.Clear();
+}
 
 void CSurrEffectDelayEx::Initialize(tWAVEFORMATEX* format) {
     CSurrBaseEffect::Initialize(format);
     SetDelay(m_fDelay, true);
-    std::fill(m_History, m_History + HISTORY, 0.0f);
+    m_History.Clear();
     m_nOldest = 0;
     // A new stream starts at its delay: nothing glides in from zero.
     m_DelayGlide.Reset(std::clamp(m_nDelaySamples, 0, MAX_GLIDE_DELAY));
@@ -49,6 +54,7 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     if (n <= 0 || data->Channels.empty())
         return 1;
     float* samples = data->Channels[0];
+    float* history = m_History.Data();
 
     // The block goes into the ring first (only the last HISTORY samples of an oversized block can
     // be kept), then the output is read back from the ring: that makes the in-place copy safe.
@@ -56,9 +62,10 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     const float* in = samples + (n - kept);
     const int32_t writeAt = (m_nOldest + (n - kept) % HISTORY) % HISTORY;
     const int32_t head = std::min(kept, HISTORY - writeAt);
-    std::memcpy(m_History + writeAt, in, sizeof(float) * head);
-    std::memcpy(m_History, in + head, sizeof(float) * (kept - head));
+    std::memcpy(history + writeAt, in, sizeof(float) * head);
+    std::memcpy(history, in + head, sizeof(float) * (kept - head));
     m_nOldest = (writeAt + kept) % HISTORY;
+    m_History.Wrote(n);
 
     // The block and its delay must fit in the history: a delay below 0 or reaching past the oldest
     // sample is clamped to the nearest one that does. A block longer than the history passes
@@ -73,8 +80,8 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
     const int32_t rest = n - glided;
     const int32_t readAt = (m_nOldest - rest - d + 2 * HISTORY) % HISTORY;
     const int32_t first = std::min(rest, HISTORY - readAt);
-    std::memcpy(samples + glided, m_History + readAt, sizeof(float) * first);
-    std::memcpy(samples + glided + first, m_History, sizeof(float) * (rest - first));
+    std::memcpy(samples + glided, history + readAt, sizeof(float) * first);
+    std::memcpy(samples + glided + first, history, sizeof(float) * (rest - first));
     return 1;
 }
 
@@ -85,7 +92,7 @@ int CSurrEffectDelayEx::Process(_SOUNDDATAEX_* data) {
 int32_t CSurrEffectDelayEx::ReadGliding(float* samples, int32_t n) {
     const int32_t first = (m_nOldest - n + HISTORY) % HISTORY; // ring place of block sample 0
     const double limit = std::min(MAX_GLIDE_DELAY, HISTORY - n - 3);
-    const float* h = m_History;
+    const float* h = m_History.Data();
     const int32_t run = std::min(n, m_DelayGlide.Remaining());
     for (int32_t j = 0; j < run; ++j) {
         int32_t newest = first + j;

@@ -1,9 +1,12 @@
 #ifndef HALVANE_NODES_SURREFFECTDELAY_H
 #define HALVANE_NODES_SURREFFECTDELAY_H
 
+#include <utility>
+
 #include "Halvane.h"
 #include "HalvaneLayouts.h"
 #include "dsp/Glide.h"
+#include "dsp/History.h"
 
 // Delay setting of a delay node, in milliseconds and in whole samples.
 class CSurrEffectDelay : public CSurrBaseEffect {
@@ -20,6 +23,13 @@ class CSurrEffectDelayEx : public CSurrEffectDelay {
 public:
     // Most samples a delay plus a block may span.
     static constexpr int HISTORY = HALVANE_DELAY_CAPACITY;
+
+    CSurrEffectDelayEx() = default;
+    // A node that reuses the history of one it replaces (HISTORY samples), silent again: a graph
+    // rebuilt with the same delays then allocates nothing for them.
+    explicit CSurrEffectDelayEx(halvane::History history);
+    // Gives the history up; the node must not process afterwards.
+    halvane::History TakeHistory() { return std::move(m_History); }
 
     void Initialize(tWAVEFORMATEX* format) override; // converts the delay, clears the history
     int Process(_SOUNDDATAEX_* data) override;
@@ -42,7 +52,7 @@ private:
 
     // The last HISTORY input samples of channel 0 as a ring: the oldest sits at m_nOldest, the
     // newest just before it. Reading it from m_nOldest on gives the history oldest-first.
-    float m_History[HISTORY] = {};
+    halvane::History m_History{HISTORY};
     int32_t m_nOldest = 0;
     int32_t m_nGlide = 0;
     halvane::Glide<double> m_DelayGlide; // delay in samples, gliding toward m_nDelaySamples

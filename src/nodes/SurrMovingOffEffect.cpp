@@ -4,6 +4,7 @@
 #include "nodes/SurrEffectDelay.h"
 
 #include <cmath>
+#include <utility>
 
 using namespace halvane;
 
@@ -17,13 +18,22 @@ CSurrMovingOffEffect::~CSurrMovingOffEffect() {
     m_OneChannel.Channels.clear(); // the record never owned its buffer
 }
 
+// The new delay nodes take over the histories of the old ones, silent again: a layout change or
+// a new stream clears only what the old nodes played through, and allocates only for channels
+// the graph did not have.
 void CSurrMovingOffEffect::Initialize(tWAVEFORMATEX* format) {
     CSurrBaseEffect::Initialize(format);
+    halvane::History spare[MAX_CHANNELS];
+    int spares = 0;
+    for (CSurrEffectDelayEx* delay : m_pDelays)
+        if (delay)
+            spare[spares++] = delay->TakeHistory();
     Free();
     for (int c = 0; c < m_nSpeakers; ++c) {
         if (IsLfeChannel(*this, c))
             continue;
-        m_pDelays[c] = new CSurrEffectDelayEx();
+        m_pDelays[c] =
+            spares > 0 ? new CSurrEffectDelayEx(std::move(spare[--spares])) : new CSurrEffectDelayEx();
         m_pDelays[c]->SetGlide(m_nGlide);
         m_pDelays[c]->SetDelay(TravelTimeMs(m_fDistance[c]), false);
         m_pDelays[c]->Initialize(format);

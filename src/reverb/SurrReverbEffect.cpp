@@ -155,7 +155,7 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
     CreateCores(&mono);
 
     SetCrossDelays(false);
-    m_CornerHistory.assign(4 * static_cast<size_t>(HISTORY), 0.0f);
+    m_CornerHistory = halvane::History(4 * HISTORY);
     for (int32_t& oldest : m_nCornerOldest)
         oldest = 0;
 
@@ -192,7 +192,7 @@ void CSurrReverbEffect::Free() {
         for (int32_t& delay : group)
             delay = 0;
     m_CoreOut.Release();
-    m_CornerHistory = std::vector<float>();
+    m_CornerHistory = halvane::History();
 }
 
 void CSurrReverbEffect::SetSpeakersConfig(int code) {
@@ -344,7 +344,7 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
     // Layouts 3 and 271 have no back-left and back-right speakers.
     if (!m_bProcessAdvance || m_nSpeakersConfig == 3 || m_nSpeakersConfig == 271)
         return;
-    if (m_CornerHistory.empty())
+    if (m_CornerHistory.Empty())
         return; // not initialized
     for (int bit : CORNER_BIT)
         if (m_ChannelMap[bit] >= channels)
@@ -354,7 +354,7 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
     // this very block.
     for (int q = 0; q < 4; ++q) {
         const float* in = data->Channels[m_ChannelMap[CORNER_BIT[q]]] + offset;
-        float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
+        float* ring = m_CornerHistory.Data() + static_cast<size_t>(q) * HISTORY;
         const int32_t head = std::min(n, HISTORY - m_nCornerOldest[q]);
         std::memcpy(ring + m_nCornerOldest[q], in, sizeof(float) * head);
         std::memcpy(ring, in + head, sizeof(float) * (n - head));
@@ -375,7 +375,7 @@ void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset
     // one that the history holds, as the delay node does.
     for (int i = 0; i < 3; ++i) {
         const int q = cross.source[i];
-        const float* ring = m_CornerHistory.data() + static_cast<size_t>(q) * HISTORY;
+        const float* ring = m_CornerHistory.Data() + static_cast<size_t>(q) * HISTORY;
         const int32_t glided =
             GlideCrossPath(m_CrossGlide[group][i], ring, m_nCornerOldest[q], CROSS_GAIN[i], dest, n);
         const int32_t rest = n - glided;

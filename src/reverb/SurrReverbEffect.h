@@ -6,6 +6,7 @@
 
 #include "Halvane.h"
 #include "dsp/Glide.h"
+#include "dsp/History.h"
 #include "reverb/SurrReverbLockstep.h"
 
 class CSurrReverbFdnEffect;
@@ -76,7 +77,7 @@ private:
     // three paths leaving a corner delay the same signal); m_nCrossDelay holds the travel times.
     // Same ring rule as the delay node: HISTORY samples,
     // oldest at m_nCornerOldest. Built by Initialize so that blocks never allocate.
-    std::vector<float> m_CornerHistory; // 4 x HISTORY
+    halvane::History m_CornerHistory; // 4 x HISTORY, corner q from q * HISTORY on
     int32_t m_nCornerOldest[4] = {};
     // Runs the cores side by side in SIMD lanes when they are in step (they are built together,
     // share their levels and always process the same blocks).

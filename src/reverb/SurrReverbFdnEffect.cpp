@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "dsp/nsp.h"
 
@@ -138,15 +139,38 @@ void ClearBank(FdnBank& bank) {
 }
 
 void FreeBank(FdnBank& bank) {
-    for (int k = 0; k < LINES; ++k) {
-        delete[] bank.m_pLine[k];
+    for (int k = 0; k < LINES; ++k)
         bank.m_pLine[k] = nullptr;
+    bank.m_Lines = halvane::History();
+}
+
+// Floats after each line that nothing may touch: AddressSanitizer is told so, and reports an
+// overrun of one line into the next as it would between two allocations.
+constexpr int32_t LINE_GUARD = 8;
+
+// The bank's twelve lines of sizes[k] floats, silent, in one block from calloc: a large room's
+// lines, or the smooth mode's lines sized for the largest room, cost only the pages the lines
+// play through. Each line starts on an even float, so that its guard fills whole 8-byte granules.
+void PlaceLines(FdnBank& bank, const int32_t* sizes) {
+    int32_t stride[LINES];
+    int32_t total = 0;
+    for (int k = 0; k < LINES; ++k) {
+        stride[k] = (sizes[k] + 1) / 2 * 2 + LINE_GUARD;
+        total += stride[k];
+    }
+    bank.m_Lines = halvane::History(total);
+    float* line = bank.m_Lines.Data();
+    for (int k = 0; k < LINES; ++k) {
+        bank.m_pLine[k] = line;
+        halvane::PoisonForSanitizer(line + sizes[k],
+                                    sizeof(float) * static_cast<size_t>(stride[k] - sizes[k]));
+        line += stride[k];
     }
 }
 
 } // namespace
 
-CSurrReverbFdnEffect::CSurrReverbFdnEffect() : m_OutL(MAX_BLOCK), m_OutR(MAX_BLOCK) {
+CSurrReverbFdnEffect::CSurrReverbFdnEffect() : m_OutL(new float[MAX_BLOCK]), m_OutR(new float[MAX_BLOCK]) {
     ClearBank(m_LeftBank);
     ClearBank(m_RightBank);
 }
@@ -221,15 +245,16 @@ void CSurrReverbFdnEffect::AllocateLines() {
     m_nCapacity = 0;
     if (m_nGlide > 0)
         m_nCapacity = SmoothCapacity();
+    int32_t sizes[LINES];
     for (int k = 0; k < LINES; ++k) {
-        const int32_t size = m_nCapacity > 0 ? m_nCapacity : lengths[k];
+        sizes[k] = m_nCapacity > 0 ? m_nCapacity : lengths[k];
         m_LeftBank.m_nLineLength[k] = lengths[k];
-        m_LeftBank.m_pLine[k] = new float[size]();
-        if (m_nChannels == 2) {
+        if (m_nChannels == 2)
             m_RightBank.m_nLineLength[k] = lengths[k];
-            m_RightBank.m_pLine[k] = new float[size]();
-        }
     }
+    PlaceLines(m_LeftBank, sizes);
+    if (m_nChannels == 2)
+        PlaceLines(m_RightBank, sizes);
 }
 
 int32_t CSurrReverbFdnEffect::SmoothCapacity() const {
@@ -241,13 +266,19 @@ int32_t CSurrReverbFdnEffect::SmoothCapacity() const {
 // Lines built for the jumping mode get the largest room's size, their samples and positions kept.
 void CSurrReverbFdnEffect::GrowLines() {
     const int32_t capacity = SmoothCapacity();
+    int32_t sizes[LINES];
+    std::fill(sizes, sizes + LINES, capacity);
     for (FdnBank* bank : {&m_LeftBank, &m_RightBank}) {
-        for (int k = 0; k < LINES && bank->m_pLine[k]; ++k) {
-            float* line = new float[capacity]();
-            std::memcpy(line, bank->m_pLine[k], sizeof(float) * static_cast<size_t>(bank->m_nLineLength[k]));
-            delete[] bank->m_pLine[k];
-            bank->m_pLine[k] = line;
+        if (!bank->m_pLine[0])
+            continue;
+        FdnBank grown;
+        PlaceLines(grown, sizes);
+        for (int k = 0; k < LINES; ++k) {
+            std::memcpy(grown.m_pLine[k], bank->m_pLine[k],
+                        sizeof(float) * static_cast<size_t>(bank->m_nLineLength[k]));
+            bank->m_pLine[k] = grown.m_pLine[k];
         }
+        bank->m_Lines = std::move(grown.m_Lines);
     }
     m_nCapacity = capacity;
     m_nLineSetId = NewLineSetId(); // new buffers: whoever held the old ones must not take these for them
@@ -297,7 +328,7 @@ int CSurrReverbFdnEffect::Process(_SOUNDDATA_ data) {
 
 void CSurrReverbFdnEffect::ProcessMono(float* left, int32_t n) {
     const float scale = static_cast<float>(m_fWet / WET_DIVISOR);
-    float* out = m_OutL.data();
+    float* out = m_OutL.get();
     RunBank<false, Pass::Mono>(m_LeftBank, left, out, out, n, m_fFeedbackGain, m_fHFDecay, scale);
     nspsbMpy1(m_fDry, left, n);
     nspsbAdd2(out, left, n);
@@ -305,8 +336,8 @@ void CSurrReverbFdnEffect::ProcessMono(float* left, int32_t n) {
 
 void CSurrReverbFdnEffect::ProcessStereo(float* left, float* right, int32_t n) {
     const float scale = static_cast<float>(m_fWet / WET_DIVISOR);
-    float* outL = m_OutL.data();
-    float* outR = m_OutR.data();
+    float* outL = m_OutL.get();
+    float* outR = m_OutR.get();
     // Each input drives its own bank; both outputs hear both banks.
     RunBank<false, Pass::First>(m_LeftBank, left, outL, outR, n, m_fFeedbackGain, m_fHFDecay, scale);
     RunBank<true, Pass::Second>(m_RightBank, right, outL, outR, n, m_fFeedbackGain, m_fHFDecay, scale);

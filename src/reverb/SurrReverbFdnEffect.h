@@ -2,18 +2,20 @@
 #define HALVANE_REVERB_SURRREVERBFDNEFFECT_H
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "HalvaneLayouts.h"
 #include "core/SurrBaseEffectNotEx.h"
 #include "dsp/Glide.h"
+#include "dsp/History.h"
 
 // One bank of twelve feedback delay lines.
 struct FdnBank {
     float m_fLowpassState[12]; // damping low-pass state of each mix output
-    float* m_pLine[12];        // delay line k (owned), or null
+    float* m_pLine[12];        // delay line k (in m_Lines), or null
     int32_t m_nLineLength[12]; // odd length of line k
     int32_t m_nLinePos[12];    // read-and-write position of line k
+    halvane::History m_Lines;  // owns the twelve lines, one after another
 };
 
 // Twelve-line feedback-delay-network reverb on one channel (or two, with a bank each).
@@ -135,8 +137,9 @@ private:
     halvane::Glide<float> m_DryGlide, m_WetGlide, m_GainGlide, m_DecayGlide;
 
     // Network output of the current block, kept between blocks so that processing never allocates.
-    std::vector<float> m_OutL;
-    std::vector<float> m_OutR;
+    // Every pass writes a block's samples before it reads them, so they start uncleared.
+    std::unique_ptr<float[]> m_OutL;
+    std::unique_ptr<float[]> m_OutR;
 };
 
 #endif

@@ -2,6 +2,8 @@
 // and the delay taking effect only when converted.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "nodes/NodeTestSupport.h"
 #include "nodes/SurrEffectDelay.h"
 
@@ -117,6 +119,40 @@ TEST(SurrEffectDelay, DelayChangesOnlyWhenConvertedAndInitializeClears) {
     const Signal again = RunBlocks(node, in, {40});
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(again[0][i], i < 7 ? 0.0f : in[0][i - 7]) << i;
+}
+
+// A used history must read as silence wherever a fresh one does, after a new stream (Initialize)
+// and when a new node takes it over (as a layout change does): part of the ring played, almost
+// all of it, and more than all of it. The longest delay 7-sample blocks allow reads the samples
+// just ahead of the write position, where the old stream's samples lie longest.
+TEST(SurrEffectDelay, UsedHistoryReadsAsSilenceAgain) {
+    const int h = CSurrEffectDelayEx::HISTORY;
+    const int d = h - 7;
+    const int total = h + 5000;
+    const Signal old = RandomChannels(1, 70000, 21);
+    const Signal in = RandomChannels(1, total, 22);
+    tWAVEFORMATEX f = Format(1000);
+    for (int played : {1000, h - 1, 70000}) {
+        for (bool handOn : {false, true}) {
+            CSurrEffectDelayEx used;
+            used.SetDelay(static_cast<float>(d), false);
+            used.Initialize(&f);
+            const Signal playedIn = {std::vector<float>(old[0].begin(), old[0].begin() + played)};
+            RunBlocks(used, playedIn, BlockSizes({4096, 31}, played));
+            std::unique_ptr<CSurrEffectDelayEx> next;
+            if (handOn) {
+                next = std::make_unique<CSurrEffectDelayEx>(used.TakeHistory());
+                next->SetDelay((d + 0.5f) / 44.1f, true); // at the base rate, 44.1 kHz: no Initialize
+            } else {
+                used.Initialize(&f);
+            }
+            CSurrEffectDelayEx& node = handOn ? *next : used;
+            ASSERT_EQ(node.m_nDelaySamples, d);
+            const Signal out = RunBlocks(node, in, BlockSizes({7}, total));
+            for (int i = 0; i < total; ++i)
+                ASSERT_EQ(out[0][i], i < d ? 0.0f : in[0][i - d]) << played << " " << handOn << " at " << i;
+        }
+    }
 }
 
 // Smooth mode against a plain fractional delay: each change starts a straight line from the delay
