@@ -65,8 +65,9 @@ test-tsan: deps
 		halvane_cli_tests
 	cd $(TSAN_BUILD) && $(CTEST) --output-on-failure -L 'e2e|unit|cli' -R Thread --no-tests=error
 
-# Plays a file through docs/lv2.md's filter-chain blocks (5.1 and 7.1) in a private PipeWire
-# daemon and compares the recording with the renderer's, bit for bit; about 10 s.
+# Plays a file through docs/lv2.md's filter-chain blocks (5.1, 7.1, headphones) in a private PipeWire
+# daemon and compares the recording with the renderer's (bit for bit; the ears within 1e-5 of their
+# peak); about 15 s.
 pipewire-test: build
 	@scripts/install-deps.sh --pipewire
 	plugins/lv2/tests/pipewire-test.sh $(BUILD)
