@@ -29,16 +29,18 @@
 
 namespace {
 
-// Longest record a call hands over (beyond two of the graph's 4096-sample blocks), and the most
-// sample frames one input may push through an object in total, so that a run stays cheap; long
-// inputs are long call sequences rather than long records.
-constexpr int MAX_SAMPLES = 2 * HALVANE_MAX_BLOCK + 800;
-constexpr long SAMPLE_BUDGET = 12000;
+// Sample frames one input may push through an object, so that a run stays cheap (a frame of a
+// 5.1 graph costs about 0.4 microseconds under the sanitizers, twice with a twin): long inputs are
+// long call sequences rather than long records. Once per input a record may reach past one of
+// the graph's 4096-sample blocks, up to MAX_SAMPLES; past the budget, records of a few samples
+// keep every later call of a long sequence checked.
+constexpr long SAMPLE_BUDGET = 2400;
+constexpr int MAX_SAMPLES = HALVANE_MAX_BLOCK + 800;
 constexpr int MAX_CALLS = 400;
-// Graph rebuilds (Initialize, a layout handed to the graph) one input may ask for: each allocates
-// and clears a few megabytes, which would dominate a long input. Past them, Initialize is skipped
-// and a layout is only stored.
-constexpr int MAX_REBUILDS = 4;
+// Graph rebuilds (Initialize, a layout handed to the graph) one input may ask for: each costs one
+// to a few milliseconds under the sanitizers (twice with a twin), more than everything else a long
+// input does. Past them, Initialize is skipped and a layout is only stored.
+constexpr int MAX_REBUILDS = 2;
 // Largest input sample that still counts as sane for the finite-output check.
 constexpr float MAX_SANE_SAMPLE = 1000.0f;
 
@@ -285,15 +287,26 @@ void CheckSame(const float* const* a, const float* const* b, int count, int n, c
             Fail(what);
 }
 
-// The length of one call's blocks: mostly short, now and then past one or two of the graph's
-// blocks, rarely negative, and only what is left of the input's budget (past it, short blocks
-// that keep the calls going).
-int TakeSamples(Reader& in, long& budget) {
+// What an input may still push through an object: sample frames, and the one long record.
+struct Budget {
+    long frames = SAMPLE_BUDGET;
+    bool longRecord = true;
+};
+
+// The length of one call's blocks: mostly short, rarely negative, once in a while (once per input)
+// past one of the graph's blocks, and only what is left of the budget (past it, 0 to 7 samples).
+int TakeSamples(Reader& in, Budget& budget) {
     const uint8_t how = in.Byte();
-    int samples = how < 160 ? in.Range(0, 600) : how < 240 ? in.Range(0, MAX_SAMPLES) : -in.Range(0, 5);
-    if (samples > budget)
-        samples = static_cast<int>(budget > 0 ? budget % 64 : 0);
-    budget -= samples > 0 ? samples : 0;
+    if (how == 255 && budget.longRecord) {
+        budget.longRecord = false;
+        const int samples = in.Range(HALVANE_MAX_BLOCK - 200, MAX_SAMPLES);
+        budget.frames -= samples;
+        return samples;
+    }
+    int samples = how < 160 ? in.Range(0, 600) : how < 240 ? in.Range(0, 64) : -in.Range(0, 5);
+    if (samples > budget.frames)
+        samples %= 8;
+    budget.frames -= samples > 0 ? samples : 0;
     return samples;
 }
 
@@ -400,7 +413,7 @@ void FollowWithTwin(Slot& s, Twin mode, bool objectUsedPlanar, const std::vector
 }
 
 // Builds a host record, hands it to Process (or GetBuffer) and checks what comes back.
-void RunProcess(Slot& s, Twin mode, Reader& in, long& budget, bool viaGetBuffer, bool postProcess,
+void RunProcess(Slot& s, Twin mode, Reader& in, Budget& budget, bool viaGetBuffer, bool postProcess,
                 uint32_t seed) {
     FuzzEffect& effect = *s.a;
     const int channels = in.Range(0, 3);
@@ -459,7 +472,7 @@ void RunProcess(Slot& s, Twin mode, Reader& in, long& budget, bool viaGetBuffer,
     record.Release(); // every buffer once: ASan reports a double free or a leak
 }
 
-void RunProcessPlanar(Slot& s, Twin mode, Reader& in, long& budget, uint32_t seed) {
+void RunProcessPlanar(Slot& s, Twin mode, Reader& in, Budget& budget, uint32_t seed) {
     FuzzEffect& effect = *s.a;
     const int inputs = in.Range(0, 3);
     const int outputs = in.Range(0, 12);
@@ -716,7 +729,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool smooth = (setup & 4) != 0;
     std::unique_ptr<Slot> slots[2] = {std::make_unique<Slot>(twin, smooth),
                                       std::make_unique<Slot>(twin, smooth)};
-    long budget = SAMPLE_BUDGET;
+    Budget budget;
     int rebuilds = MAX_REBUILDS;
 
     for (int call = 0; call < MAX_CALLS && !in.Empty(); ++call) {
