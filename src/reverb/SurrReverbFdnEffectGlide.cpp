@@ -18,6 +18,26 @@ namespace {
 // that sample must already be written.
 constexpr int32_t SHORTEST_GLIDING_LINE = 4;
 
+// std::rotate(line, line + k, line + n), by block copies through `scratch` (room floats) when the
+// shorter part fits there: the same samples in the same places, without a swap per sample.
+void Rotate(float* line, int32_t n, int32_t k, float* scratch, int32_t room) {
+    if (k <= 0 || k >= n)
+        return;
+    const size_t head = static_cast<size_t>(k);
+    const size_t tail = static_cast<size_t>(n - k);
+    if (k <= room && k <= n - k) {
+        std::memcpy(scratch, line, sizeof(float) * head);
+        std::memmove(line, line + k, sizeof(float) * tail);
+        std::memcpy(line + (n - k), scratch, sizeof(float) * head);
+    } else if (n - k <= room) {
+        std::memcpy(scratch, line + k, sizeof(float) * tail);
+        std::memmove(line + (n - k), line, sizeof(float) * head);
+        std::memcpy(line, scratch, sizeof(float) * tail);
+    } else {
+        std::rotate(line, line + k, line + n);
+    }
+}
+
 } // namespace
 
 bool CSurrReverbFdnEffect::Gliding() const {
@@ -82,9 +102,9 @@ void CSurrReverbFdnEffect::ToRing() {
             float* line = bank->m_pLine[k];
             const int32_t length = bank->m_nLineLength[k];
             const int32_t pos = bank->m_nLinePos[k] < length ? bank->m_nLinePos[k] : 0;
-            std::rotate(line, line + pos, line + length);
+            Rotate(line, length, pos, m_OutL.get(), MAX_BLOCK);
             std::memmove(line + (m_nCapacity - length), line, sizeof(float) * static_cast<size_t>(length));
-            std::fill(line, line + (m_nCapacity - length), 0.0f);
+            std::memset(line, 0, sizeof(float) * static_cast<size_t>(m_nCapacity - length));
         }
     }
     for (int k = 0; k < LINES; ++k) {
@@ -106,7 +126,7 @@ void CSurrReverbFdnEffect::ToLines() {
             int32_t oldest = m_nRingWrite - length;
             if (oldest < 0)
                 oldest += m_nCapacity;
-            std::rotate(bank->m_pLine[k], bank->m_pLine[k] + oldest, bank->m_pLine[k] + m_nCapacity);
+            Rotate(bank->m_pLine[k], m_nCapacity, oldest, m_OutL.get(), MAX_BLOCK);
             bank->m_nLineLength[k] = length;
             bank->m_nLinePos[k] = 0;
         }
