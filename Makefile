@@ -55,7 +55,7 @@ test-asan: deps
 	@$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(CTEST) --output-on-failure -j $(JOBS)
 
-# Only the threaded tests run under ThreadSanitizer: the end-to-end ones, the reverb's worker groups
+# Only the threaded tests run under ThreadSanitizer: the end-to-end ones, the reverb's worker split
 # (a unit test) and the threaded render of the tool (built with the sanitizer for that). Finding
 # none is a failure, so a renamed test cannot drop out of the run unnoticed.
 test-tsan: deps

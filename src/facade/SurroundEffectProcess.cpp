@@ -9,6 +9,7 @@
 #include "dsp/FlushDenormals.h"
 #include "dsp/nsp.h"
 #include "nodes/SurrEffectDecompMono.h"
+#include "reverb/SurrReverbEffect.h"
 
 using namespace halvane;
 
@@ -39,6 +40,8 @@ int CSurroundEffect::Process(_SOUNDDATAEX_* data) {
     const int32_t reserved = data->nReserved;
     const uint32_t user = data->nUser;
     const int total = data->nSamples;
+    if (m_pReverb)
+        m_pReverb->WakeWorker(total);
     if (m_bSmoothing)
         for (int j = 0; j < inputs; ++j)
             SilenceNonFinite(data->Channels[j], total);
@@ -113,6 +116,8 @@ int CSurroundEffect::ProcessPlanarLocked(const float* const* ppInput, int nInput
     if (!m_bInitialized || nInputChannels != m_nGraphInputs || nSamples < 0 || nOutputChannels < 0)
         return 0;
     auto* decomp = static_cast<CSurrEffectDecompMono*>(m_pDecomp);
+    if (m_pReverb)
+        m_pReverb->WakeWorker(nSamples);
     for (int start = 0; start < nSamples; start += MAX_BLOCK) {
         const int n = std::min(MAX_BLOCK, nSamples - start);
         // Copying the input first lets the host pass the same buffers for input and output.

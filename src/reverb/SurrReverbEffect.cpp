@@ -75,13 +75,6 @@ int32_t GlideCrossPath(Glide<double>& path, const float* ring, int32_t oldest, f
     return run;
 }
 
-// With a worker, the cores split into two groups only from four cores on, so that each group
-// still runs its cores side by side in vector lanes.
-constexpr int MIN_SPLIT_CORES = 4;
-// Pieces shorter than this run both groups on the calling thread: handing a few samples' work to
-// the other thread costs more than it saves.
-constexpr int32_t MIN_PARALLEL_PIECE = 256;
-
 } // namespace
 
 CSurrReverbEffect::CSurrReverbEffect() = default;
@@ -118,13 +111,7 @@ void CSurrReverbEffect::ReserveForGlides() {
     if (m_nGlide <= 0 || !m_pFdn[0])
         return;
     const int count = std::min(m_nSpeakers, MAX_CHANNELS);
-    const int32_t longest = m_pFdn[0]->LineCapacity();
-    if (m_nSplit == 0) {
-        m_Lockstep.ReserveUpTo(m_pFdn, count, longest);
-    } else {
-        m_Lockstep.ReserveUpTo(m_pFdn, m_nSplit, longest);
-        m_SecondLockstep.ReserveUpTo(m_pFdn + m_nSplit, count - m_nSplit, longest);
-    }
+    m_Lockstep.ReserveUpTo(m_pFdn, count, m_pFdn[0]->LineCapacity());
 }
 
 bool CSurrReverbEffect::CoresGliding() const {
@@ -135,9 +122,7 @@ bool CSurrReverbEffect::CoresGliding() const {
 }
 
 void CSurrReverbEffect::DeleteCores() {
-    m_Lockstep.Release(); // what they held belongs to these cores
-    m_SecondLockstep.Release();
-    m_nSplit = 0;
+    m_Lockstep.Release(); // what it held belongs to these cores
     for (CSurrReverbFdnEffect*& core : m_pFdn) {
         delete core;
         core = nullptr;
@@ -227,25 +212,16 @@ void CSurrReverbEffect::UpdateParams() {
 
 // Sized on the parameter path, so that blocks do not allocate.
 void CSurrReverbEffect::ReserveLockstep() {
-    const int count = std::min(m_nSpeakers, MAX_CHANNELS);
-    const int split = GroupSplit(count);
-    if (split != m_nSplit)
-        Regroup(split);
-    if (split == 0) {
-        m_Lockstep.Reserve(m_pFdn, count);
-    } else {
-        m_Lockstep.Reserve(m_pFdn, split);
-        m_SecondLockstep.Reserve(m_pFdn + split, count - split);
-    }
+    m_Lockstep.Reserve(m_pFdn, std::min(m_nSpeakers, MAX_CHANNELS));
 }
 
 void CSurrReverbEffect::SyncCores() {
     m_Lockstep.HandBack(m_pFdn);
-    m_SecondLockstep.HandBack(m_pFdn + m_nSplit);
 }
 
 int CSurrReverbEffect::SetWorkerThreads(int n) {
     if (n <= 0) {
+        m_Lockstep.SetWorker(nullptr);
         m_pWorker.reset();
     } else if (!m_pWorker) {
         try {
@@ -253,28 +229,15 @@ int CSurrReverbEffect::SetWorkerThreads(int n) {
         } catch (const std::exception&) {
             // No thread to be had: the cores keep running on the calling thread.
         }
-    }
-    if (m_bInitialized) {
-        ReserveLockstep();
-        ReserveForGlides();
+        if (m_pWorker && !m_Lockstep.SetWorker(m_pWorker.get()))
+            m_pWorker.reset();
     }
     return m_pWorker ? 1 : 0;
 }
 
-// Cores in the first group, or 0 for one group. Where one vector register holds eight lanes
-// (AVX-512), one pass of the lockstep loop serves up to eight cores, and two groups of four lanes
-// on two threads take longer than that pass (measured: BM_NodeReverbWorkers); with narrower
-// vectors eight lanes cost two registers per step, and the halves gain from running in parallel.
-int CSurrReverbEffect::GroupSplit(int count) const {
-    const bool pays = CSurrReverbLockstep::ActiveIsa() != CSurrReverbLockstep::Isa::Avx512;
-    return m_pWorker && pays && count >= MIN_SPLIT_CORES ? (count + 1) / 2 : 0;
-}
-
-// The engines give their cores' lines back before the cores change groups, so that no engine
-// takes over lines another one still holds.
-void CSurrReverbEffect::Regroup(int split) {
-    SyncCores();
-    m_nSplit = split;
+void CSurrReverbEffect::WakeWorker(int32_t samples) {
+    if (m_pWorker && m_bEnabled && m_Lockstep.WillSplit(std::min(samples, MAX_BLOCK)))
+        m_pWorker->Wake();
 }
 
 void CSurrReverbEffect::UpdateRoomSize(float width, float depth) {
@@ -390,38 +353,11 @@ void CSurrReverbEffect::CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset
     }
 }
 
-// The cores are independent within a piece (the cross-feed runs after all of them), so the two
-// groups may run at the same time; each core computes the samples it would compute alone.
+// With a worker, the lockstep engine runs each long enough block on both threads.
 void CSurrReverbEffect::RunCores(float* const* samples, int count, int32_t n) {
-    const int split = GroupSplit(count);
-    if (split != m_nSplit)
-        Regroup(split);
-    if (split == 0) {
-        RunGroup(m_Lockstep, m_pFdn, samples, count, n);
-        return;
-    }
-    m_SecondJob = SecondGroupJob{samples + split, count - split, n};
-    const bool parallel = n >= MIN_PARALLEL_PIECE;
-    if (parallel)
-        m_pWorker->Start(&CSurrReverbEffect::RunSecondGroup, this);
-    RunGroup(m_Lockstep, m_pFdn, samples, split, n);
-    if (parallel)
-        m_pWorker->Finish();
-    else
-        RunSecondGroup(this);
-}
-
-void CSurrReverbEffect::RunSecondGroup(void* self) {
-    auto* reverb = static_cast<CSurrReverbEffect*>(self);
-    const SecondGroupJob& job = reverb->m_SecondJob;
-    RunGroup(reverb->m_SecondLockstep, reverb->m_pFdn + reverb->m_nSplit, job.samples, job.count, job.n);
-}
-
-void CSurrReverbEffect::RunGroup(CSurrReverbLockstep& engine, CSurrReverbFdnEffect* const* cores,
-                                 float* const* samples, int count, int32_t n) {
-    if (engine.Process(cores, samples, count, n))
+    if (m_Lockstep.Process(m_pFdn, samples, count, n))
         return;
     for (int i = 0; i < count; ++i)
-        if (cores[i])
-            cores[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});
+        if (m_pFdn[i])
+            m_pFdn[i]->Process(_SOUNDDATA_{static_cast<uint32_t>(n), samples[i], nullptr});
 }

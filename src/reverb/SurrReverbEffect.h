@@ -33,10 +33,13 @@ public:
     // low-pass states stay live in the cores). SyncCores puts the samples back into the cores, for
     // anyone who reads or runs a core directly; the next block takes them over again.
     void SyncCores();
-    // With a worker thread (n > 0), each block's cores run in two groups, the second group on the
-    // worker, bit-identical to one thread. 0 (the default) stops the worker; no thread then exists.
+    // With a worker thread (n > 0), the lockstep loop of long enough blocks runs on two threads,
+    // bit-identical to one thread. 0 (the default) stops the worker; no thread then exists.
     // Returns the threads now in use (0 when the system gives none).
     int SetWorkerThreads(int n);
+    // Called as a block of `samples` starts through the graph: the worker, if it will take a share,
+    // gets ready while the nodes before this one run.
+    void WakeWorker(int32_t samples);
 
     void SetRevDry(float level);
     void SetRevWet(float level);
@@ -66,12 +69,7 @@ private:
     void SetCrossDelays(bool glide);
     void CrossFeed(int group, _SOUNDDATAEX_* data, int32_t offset, int32_t n);
     void ReserveLockstep();
-    int GroupSplit(int count) const;
-    void Regroup(int split);
     void RunCores(float* const* samples, int count, int32_t n);
-    static void RunGroup(CSurrReverbLockstep& engine, CSurrReverbFdnEffect* const* cores,
-                         float* const* samples, int count, int32_t n);
-    static void RunSecondGroup(void* self);
 
     // The cross-feed reads each corner's delayed core output from one history per corner (the
     // three paths leaving a corner delay the same signal); m_nCrossDelay holds the travel times.
@@ -85,17 +83,8 @@ private:
     int32_t m_nGlide = 0;
     halvane::Glide<double> m_CrossGlide[4][3]; // smooth mode: each path's delay, gliding
 
-    // With a worker, the cores run in two groups: m_pFdn[0..m_nSplit-1] through m_Lockstep on the
-    // calling thread, the rest through m_SecondLockstep on the worker. m_nSplit is 0 while the
-    // cores run as one group.
+    // The worker thread that takes half of the lockstep loop (null: none).
     std::unique_ptr<CSurrWorkerThread> m_pWorker;
-    CSurrReverbLockstep m_SecondLockstep;
-    int m_nSplit = 0;
-    struct SecondGroupJob {
-        float* const* samples;
-        int count;
-        int32_t n;
-    } m_SecondJob{};
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/SurrWorkerThread.h"
 #include "reverb/SurrReverbFdnEffect.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -34,6 +35,46 @@ struct LockstepArgs {
 };
 
 using RunFn = void (*)(LockstepArgs&);
+
+// One block on two threads (see the split section of the kernel).
+struct SplitArgs {
+    float* const* line; // interleaved lines, at position 0
+    const int32_t* length;
+    const int32_t* pos; // positions at the start of the block
+    double* state;      // low-pass states: each half reads and writes its own six
+    int32_t n;
+    int32_t chunk; // frames between barriers: at most half the shortest line
+    double gain, decay;
+    float scale, dry;
+    // Rings of per-frame values the halves hand each other: half 0's prefix sums, its last line's
+    // values and its output pair sums; half 1's scaled line sums and its last line's values.
+    float* prefix;
+    float* lastLine0;
+    float* sums;
+    float* lastLine1;
+    float* partial;
+    // Each half's own scratch: its input, two chunks lane-interleaved; half 1's pair differences
+    // and outputs of one chunk.
+    float* x[2];
+    double* pairs;
+    float* out;
+    // Lane-interleaves the block's samples [from, from + len) into `in`, and back out.
+    void* engine;
+    void (*load)(void* engine, int32_t from, int32_t len, float* in);
+    void (*store)(void* engine, const float* out, int32_t from, int32_t len);
+    CSurrTwoThreadBarrier* barrier;
+};
+
+using SplitFn = void (*)(SplitArgs&);
+
+// Output j takes line j - 1 (a rotation): split anywhere, each half needs one line of the other.
+constexpr bool PermutationRotates() {
+    for (int k = 0; k < LOCKSTEP_LINES; ++k)
+        if (LOCKSTEP_PERMUTATION[k] != (k + 1) % LOCKSTEP_LINES)
+            return false;
+    return true;
+}
+static_assert(PermutationRotates());
 
 #if defined(__GNUC__)
 // Vectors of W doubles and W floats; wider than the hardware they are split by the compiler.
@@ -149,6 +190,7 @@ __attribute__((target("avx2"))) void Deinterleave8(const float* out, float* cons
 struct RunTable {
     RunFn plain[2];
     RunFn damp[2];
+    SplitFn half[2][2][2]; // [lanes][damping][half]
 };
 
 CSurrReverbLockstep::Isa BestIsa() {
@@ -167,10 +209,20 @@ std::atomic<int> g_Isa{static_cast<int>(CSurrReverbLockstep::Isa::Auto)};
 
 const RunTable* Table() {
 #if defined(__GNUC__)
-    static const RunTable base = {{base::Run4, base::Run8}, {base::Run4Damp, base::Run8Damp}};
+    static const RunTable base = {{base::Run4, base::Run8},
+                                  {base::Run4Damp, base::Run8Damp},
+                                  {{{base::Half4_0, base::Half4_1}, {base::Half4Damp_0, base::Half4Damp_1}},
+                                   {{base::Half8_0, base::Half8_1}, {base::Half8Damp_0, base::Half8Damp_1}}}};
 #ifdef HALVANE_LOCKSTEP_X86
-    static const RunTable avx2 = {{avx2::Run4, avx2::Run8}, {avx2::Run4Damp, avx2::Run8Damp}};
-    static const RunTable avx512 = {{avx512::Run4, avx512::Run8}, {avx512::Run4Damp, avx512::Run8Damp}};
+    static const RunTable avx2 = {{avx2::Run4, avx2::Run8},
+                                  {avx2::Run4Damp, avx2::Run8Damp},
+                                  {{{avx2::Half4_0, avx2::Half4_1}, {avx2::Half4Damp_0, avx2::Half4Damp_1}},
+                                   {{avx2::Half8_0, avx2::Half8_1}, {avx2::Half8Damp_0, avx2::Half8Damp_1}}}};
+    static const RunTable avx512 = {
+        {avx512::Run4, avx512::Run8},
+        {avx512::Run4Damp, avx512::Run8Damp},
+        {{{avx512::Half4_0, avx512::Half4_1}, {avx512::Half4Damp_0, avx512::Half4Damp_1}},
+         {{avx512::Half8_0, avx512::Half8_1}, {avx512::Half8Damp_0, avx512::Half8Damp_1}}}};
     switch (CSurrReverbLockstep::ActiveIsa()) {
     case CSurrReverbLockstep::Isa::Avx512:
         return &avx512;
@@ -201,6 +253,28 @@ const FdnBank& Bank(const CSurrReverbFdnEffect* core) {
 
 } // namespace
 
+// Scratch of the two-thread split: what the halves hand each other, chunk by chunk, and each half's
+// own (see the kernel).
+struct CSurrReverbLockstep::Split {
+    static constexpr int32_t CHUNK = 128; // frames between barriers at most
+    static constexpr int32_t FRAME = CHUNK * MAX_LANES;
+    static_assert(CHUNK <= PIECE, "Interleave and Deinterleave take a chunk in one piece");
+    alignas(64) float prefix[2 * FRAME];
+    alignas(64) float lastLine0[3 * FRAME];
+    alignas(64) float sums[2 * FRAME];
+    alignas(64) float lastLine1[2 * FRAME];
+    alignas(64) float partial[2 * FRAME];
+    alignas(64) float x0[2 * FRAME];
+    alignas(64) float x1[2 * FRAME];
+    alignas(64) double pairs[6 * FRAME];
+    alignas(64) float out[FRAME];
+    CSurrTwoThreadBarrier barrier;
+    SplitArgs args;
+    SplitFn second;
+    float* const* channels; // the block being processed
+    int count;
+};
+
 CSurrReverbLockstep::Isa CSurrReverbLockstep::ActiveIsa() {
     int isa = g_Isa.load(std::memory_order_relaxed);
     if (isa == static_cast<int>(Isa::Auto)) {
@@ -216,6 +290,8 @@ CSurrReverbLockstep::Isa CSurrReverbLockstep::Force(Isa isa) {
         g_Isa.store(static_cast<int>(isa == Isa::Auto ? best : isa), std::memory_order_relaxed);
     return ActiveIsa();
 }
+
+CSurrReverbLockstep::CSurrReverbLockstep() = default;
 
 CSurrReverbLockstep::~CSurrReverbLockstep() {
     Release();
@@ -336,6 +412,10 @@ bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
         m_nLineSetId[c] = cores[c]->m_nLineSetId;
     // Lanes without a core carry silence.
     std::fill(m_In, m_In + PIECE * MAX_LANES, 0.0f);
+    if (m_pSplit) {
+        std::fill(std::begin(m_pSplit->x0), std::end(m_pSplit->x0), 0.0f);
+        std::fill(std::begin(m_pSplit->x1), std::end(m_pSplit->x1), 0.0f);
+    }
     m_nCores = count;
     return true;
 }
@@ -370,6 +450,19 @@ void CSurrReverbLockstep::WriteBackCounters(CSurrReverbFdnEffect* const* cores) 
     }
 }
 
+bool CSurrReverbLockstep::SetWorker(CSurrWorkerThread* worker) {
+    m_pWorker = worker;
+    if (!worker) {
+        m_pSplit.reset();
+        return true;
+    }
+    if (!m_pSplit)
+        m_pSplit.reset(new (std::nothrow) Split{}); // zeroed: lanes without a core read silence
+    if (!m_pSplit)
+        m_pWorker = nullptr;
+    return m_pWorker != nullptr;
+}
+
 bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* const* channels, int count,
                                   int32_t n) {
     if (n <= 0 || n > MAX_BLOCK)
@@ -388,62 +481,142 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
     }
 
     const CSurrReverbFdnEffect* first = cores[0];
-    const RunTable* table = Table();
     // Damping is on only for a positive coefficient (NaN included in "off"), as in the core.
-    const RunFn run =
-        first->m_fHFDecay > 0.0f ? table->damp[LaneIndex(m_nLanes)] : table->plain[LaneIndex(m_nLanes)];
-    LockstepArgs args{m_pLine,
-                      m_nLength,
-                      m_nPos,
-                      m_dState,
-                      m_In,
-                      m_Out,
-                      0,
-                      first->m_fFeedbackGain,
-                      first->m_fHFDecay,
-                      static_cast<float>(first->m_fWet / WET_DIVISOR),
-                      first->m_fDry};
-    const int lanes = m_nLanes;
-#ifdef HALVANE_LOCKSTEP_X86
-    // Eight lanes on AVX2 and up: the lane interleaving goes eight samples at a time by 8 x 8
-    // transposes; lanes without a core read silence and write into a scratch row.
-    const bool transpose = lanes == 8 && ActiveIsa() != Isa::Sse2;
-#else
-    const bool transpose = false;
-#endif
-    for (int32_t done = 0; done < n; done += PIECE) {
-        const int32_t len = std::min<int32_t>(n - done, PIECE);
-        int32_t head = 0; // samples interleaved by the transposes
-#ifdef HALVANE_LOCKSTEP_X86
-        if (transpose) {
-            head = len & ~7;
-            const float* src[MAX_LANES];
-            for (int c = 0; c < MAX_LANES; ++c)
-                src[c] = c < count ? channels[c] + done : m_Silence;
-            Interleave8(src, m_In, head);
-        }
-#endif
-        for (int c = 0; c < count; ++c) {
-            const float* src = channels[c] + done;
-            for (int32_t i = head; i < len; ++i)
-                m_In[i * lanes + c] = src[i];
-        }
-        args.n = len;
-        run(args);
-#ifdef HALVANE_LOCKSTEP_X86
-        if (transpose) {
-            float* dst[MAX_LANES];
-            for (int c = 0; c < MAX_LANES; ++c)
-                dst[c] = c < count ? channels[c] + done : m_Discard;
-            Deinterleave8(m_Out, dst, head);
-        }
-#endif
-        for (int c = 0; c < count; ++c) {
-            float* dst = channels[c] + done;
-            for (int32_t i = head; i < len; ++i)
-                dst[i] = m_Out[i * lanes + c];
+    const bool damp = first->m_fHFDecay > 0.0f;
+    const float gain = first->m_fFeedbackGain;
+    const float decay = first->m_fHFDecay;
+    const float scale = static_cast<float>(first->m_fWet / WET_DIVISOR);
+    const float dry = first->m_fDry;
+    const int32_t shortest = *std::min_element(m_nLength, m_nLength + LOCKSTEP_LINES);
+    const bool paused = m_nSplitPause > 0 && --m_nSplitPause > 0;
+    if (m_pSplit && !paused && n >= SPLIT_MIN_BLOCK && shortest >= SPLIT_MIN_LINE) {
+        Split& split = *m_pSplit;
+        split.args = SplitArgs{m_pLine,
+                               m_nLength,
+                               m_nPos,
+                               m_dState,
+                               n,
+                               std::min(shortest / 2, Split::CHUNK),
+                               gain,
+                               decay,
+                               scale,
+                               dry,
+                               split.prefix,
+                               split.lastLine0,
+                               split.sums,
+                               split.lastLine1,
+                               split.partial,
+                               {split.x0, split.x1},
+                               split.pairs,
+                               split.out,
+                               this,
+                               &CSurrReverbLockstep::LoadChunk,
+                               &CSurrReverbLockstep::StoreChunk,
+                               &split.barrier};
+        ProcessSplit(channels, count, n, damp);
+    } else {
+        const RunTable* table = Table();
+        const RunFn run = damp ? table->damp[LaneIndex(m_nLanes)] : table->plain[LaneIndex(m_nLanes)];
+        LockstepArgs args{m_pLine, m_nLength, m_nPos, m_dState, m_In, m_Out, 0, gain, decay, scale, dry};
+        for (int32_t done = 0; done < n; done += PIECE) {
+            const int32_t len = std::min<int32_t>(n - done, PIECE);
+            Interleave(channels, count, done, len, m_In);
+            args.n = len;
+            run(args);
+            Deinterleave(m_Out, channels, count, done, len);
         }
     }
     WriteBackCounters(cores);
     return true;
+}
+
+// The calling thread runs half 0 while the worker runs half 1; each half interleaves the input
+// of its chunks itself, half 1 puts the outputs back.
+void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_t n, bool damp) {
+    Split& split = *m_pSplit;
+    split.channels = channels;
+    split.count = count;
+    const SplitFn(&halves)[2] = Table()->half[LaneIndex(m_nLanes)][damp ? 1 : 0];
+    split.second = halves[1];
+    split.barrier.Reset();
+    m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
+    halves[0](split.args);
+    m_pWorker->Finish();
+    AdvancePositions(n);
+    // A half that waited long for the other shared its core with other work: one thread does
+    // better then, for twice as long after each stalled try. The samples are the same either way.
+    if (split.barrier.Stalls() > 0) {
+        m_nSplitBackoff = std::clamp(m_nSplitBackoff * 2, SPLIT_PAUSE_BLOCKS, SPLIT_PAUSE_MAX);
+        m_nSplitPause = m_nSplitBackoff;
+    } else if (m_nSplitPause == 0) {
+        m_nSplitBackoff = 0;
+    }
+}
+
+void CSurrReverbLockstep::LoadChunk(void* engine, int32_t from, int32_t len, float* in) {
+    const auto* self = static_cast<const CSurrReverbLockstep*>(engine);
+    self->Interleave(self->m_pSplit->channels, self->m_pSplit->count, from, len, in);
+}
+
+void CSurrReverbLockstep::StoreChunk(void* engine, const float* out, int32_t from, int32_t len) {
+    auto* self = static_cast<CSurrReverbLockstep*>(engine);
+    self->Deinterleave(out, self->m_pSplit->channels, self->m_pSplit->count, from, len);
+}
+
+void CSurrReverbLockstep::RunSecondHalf(void* context) {
+    Split* split = static_cast<Split*>(context);
+    split->second(split->args);
+}
+
+// The positions the one-thread loop leaves, by the core's own wrap rule.
+void CSurrReverbLockstep::AdvancePositions(int32_t n) {
+    for (int32_t done = 0; done < n;) {
+        const int32_t run = std::min(n - done, CSurrReverbFdnEffect::SamplesUntilWrap(m_nLength, m_nPos));
+        for (int k = 0; k < LOCKSTEP_LINES; ++k)
+            m_nPos[k] += run;
+        done += run;
+    }
+}
+
+// in[i * lanes + c] = channels[c][from + i] for i < len <= PIECE. Lanes without a core read silence.
+void CSurrReverbLockstep::Interleave(float* const* channels, int count, int32_t from, int32_t len,
+                                     float* in) const {
+    const int lanes = m_nLanes;
+    int32_t head = 0; // samples interleaved by the transposes
+#ifdef HALVANE_LOCKSTEP_X86
+    // Eight lanes on AVX2 and up: eight samples at a time by 8 x 8 transposes.
+    if (lanes == 8 && ActiveIsa() != Isa::Sse2) {
+        head = len & ~7;
+        const float* src[MAX_LANES];
+        for (int c = 0; c < MAX_LANES; ++c)
+            src[c] = c < count ? channels[c] + from : m_Silence;
+        Interleave8(src, in, head);
+    }
+#endif
+    for (int c = 0; c < count; ++c) {
+        const float* src = channels[c] + from;
+        for (int32_t i = head; i < len; ++i)
+            in[i * lanes + c] = src[i];
+    }
+}
+
+// channels[c][from + i] = out[i * lanes + c] for i < len <= PIECE.
+void CSurrReverbLockstep::Deinterleave(const float* out, float* const* channels, int count, int32_t from,
+                                       int32_t len) {
+    const int lanes = m_nLanes;
+    int32_t head = 0;
+#ifdef HALVANE_LOCKSTEP_X86
+    if (lanes == 8 && ActiveIsa() != Isa::Sse2) {
+        head = len & ~7;
+        float* dst[MAX_LANES];
+        for (int c = 0; c < MAX_LANES; ++c)
+            dst[c] = c < count ? channels[c] + from : m_Discard;
+        Deinterleave8(out, dst, head);
+    }
+#endif
+    for (int c = 0; c < count; ++c) {
+        float* dst = channels[c] + from;
+        for (int32_t i = head; i < len; ++i)
+            dst[i] = out[i * lanes + c];
+    }
 }

@@ -2,8 +2,10 @@
 #define HALVANE_REVERB_SURRREVERBLOCKSTEP_H
 
 #include <cstdint>
+#include <memory>
 
 class CSurrReverbFdnEffect;
+class CSurrWorkerThread;
 
 // Runs the one-channel cores of a reverb node in lockstep, one core per SIMD lane: the cores share
 // their line lengths, positions and levels, so one pass over the twelve lines serves every channel.
@@ -21,7 +23,7 @@ public:
     // Instruction sets the lockstep loop is built for; Auto takes the best the processor has.
     enum class Isa { Auto, Sse2, Avx2, Avx512 };
 
-    CSurrReverbLockstep() = default;
+    CSurrReverbLockstep();
     ~CSurrReverbLockstep();
     CSurrReverbLockstep(const CSurrReverbLockstep&) = delete; // owns its lines
     CSurrReverbLockstep& operator=(const CSurrReverbLockstep&) = delete;
@@ -44,6 +46,20 @@ public:
     void ReserveUpTo(CSurrReverbFdnEffect* const* cores, int count, int32_t longest);
     // Forgets any held state (the cores it belonged to are gone) and frees the lines.
     void Release();
+    // With a worker thread, blocks of SPLIT_MIN_BLOCK samples or more run on two threads at once,
+    // each taking six of the twelve lines, with the samples of one thread. Sizes the scratch that
+    // needs (false, and one thread, when there is no memory for it); null goes back to one thread.
+    bool SetWorker(CSurrWorkerThread* worker);
+    static constexpr int32_t SPLIT_MIN_BLOCK = 256;
+    // Whether a block of n samples is likely to run on two threads (the line lengths decide too).
+    bool WillSplit(int32_t n) const { return m_pSplit && n >= SPLIT_MIN_BLOCK && m_nSplitPause <= 1; }
+    // Lines shorter than this would make the two threads meet every few frames: one thread then.
+    static constexpr int32_t SPLIT_MIN_LINE = 64;
+    // Blocks that run on one thread after a split block in which a thread waited long for the
+    // other (the processors were busy with other work), before the split is tried again; doubled
+    // after each stalled try, up to SPLIT_PAUSE_MAX.
+    static constexpr int SPLIT_PAUSE_BLOCKS = 64;
+    static constexpr int SPLIT_PAUSE_MAX = 8192;
     // True while the engine holds the line samples of the cores.
     bool HoldsState() const { return m_nCores > 0; }
 
@@ -59,6 +75,13 @@ private:
     bool Adopt(CSurrReverbFdnEffect* const* cores, int count);
     bool Allocate(int lanes, const int32_t* lengths);
     void WriteBackCounters(CSurrReverbFdnEffect* const* cores) const;
+    void ProcessSplit(float* const* channels, int count, int32_t n, bool damp);
+    void Interleave(float* const* channels, int count, int32_t from, int32_t len, float* in) const;
+    void Deinterleave(const float* out, float* const* channels, int count, int32_t from, int32_t len);
+    void AdvancePositions(int32_t n);
+    static void RunSecondHalf(void* self);
+    static void LoadChunk(void* engine, int32_t from, int32_t len, float* in);
+    static void StoreChunk(void* engine, const float* out, int32_t from, int32_t len);
 
     // Interleaved lines: one aligned block, line k starting at m_pLine[k].
     float* m_pStorage = nullptr;
@@ -78,6 +101,14 @@ private:
     alignas(64) float m_Out[PIECE * MAX_LANES] = {};
     float m_Silence[PIECE] = {}; // input of lanes without a core
     float m_Discard[PIECE] = {}; // output of lanes without a core
+    // The two-thread split: the worker and the whole block interleaved, with the scratch the two
+    // halves share (see the kernel).
+    struct Split;
+    friend struct Split;
+    CSurrWorkerThread* m_pWorker = nullptr;
+    std::unique_ptr<Split> m_pSplit;
+    int m_nSplitPause = 0;   // blocks left on one thread after a stalled split
+    int m_nSplitBackoff = 0; // the last pause
 };
 
 #endif

@@ -91,8 +91,8 @@ void ExpectSameCores(CSurrReverbEffect& node, std::vector<CSurrReverbFdnEffect>&
     }
 }
 
-// The node against its cores run one by one: `workers` 1 runs half the cores on a worker thread
-// where that pays (every instruction set but AVX-512).
+// The node against its cores run one by one: `workers` 1 splits the network loop of blocks of 256
+// samples or more between the calling thread and a worker, six lines each.
 void ExpectNodeMatchesCores(Isa isa, int code, int workers) {
     SCOPED_TRACE(testing::Message() << Name(isa) << " layout " << code << " workers " << workers);
     ASSERT_EQ(CSurrReverbLockstep::Force(isa), isa);
@@ -129,7 +129,7 @@ void ExpectNodeMatchesCores(Isa isa, int code, int workers) {
             Apply(twin, STEPS[step]);
         }
         if (workers > 0 && rng() % 5 == 0)
-            node.SetWorkerThreads(rng() % 2 == 0 ? 1 : 0); // the groups change hands mid-tail
+            node.SetWorkerThreads(rng() % 2 == 0 ? 1 : 0); // the lines change hands mid-tail
     }
     ExpectSameCores(node, twin);
 }
@@ -145,7 +145,7 @@ TEST(SurrReverbLockstep, NodeMatchesCoresOneByOneForEveryLayoutAndInstructionSet
             ExpectNodeMatchesCores(isa, code, 0);
 }
 
-TEST(SurrReverbLockstep, WorkerThreadGroupsMatchCoresOneByOne) {
+TEST(SurrReverbLockstep, WorkerThreadSplitMatchesCoresOneByOne) {
     IsaRestorer restore;
     for (Isa isa : AvailableIsas())
         for (int code : {51, 63, 271, 1599})
