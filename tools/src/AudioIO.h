@@ -152,6 +152,7 @@ private:
     bool OpenStream(SF_INFO& info, std::string& error);
     bool LabelChannels(FileType type, const std::vector<int>& speakers, std::string& error);
     bool MoveIntoPlace(std::string& error);
+    void StartWriteBack(int64_t bytes);
 
     SNDFILE* m_file = nullptr;
     std::string m_path; // the file written, symlinks followed
@@ -166,6 +167,7 @@ private:
     std::vector<float> m_float;
     std::vector<int16_t> m_short;
     std::vector<int32_t> m_int;
+    int64_t m_unflushed = 0; // bytes written since the last early write-back
 };
 
 // Whether two paths name the same existing file.

@@ -535,12 +535,14 @@ private:
     std::string m_readError, m_processError, m_writeError;
 };
 
-// Reads, processes and writes on one thread, or on three for job.threads above 1.
+// Reads, processes and writes on one thread, or on three for job.threads above 1. The library gets
+// job.threads - 2 workers: with two threads its worker, meeting the processing thread every hundred
+// samples, and the reading and writing threads would take each other's cores.
 bool RunStream(InputStream& input, CSurroundEffect& fx, FrameSink& out, Ears* ears, const RenderJob& job,
                std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
     if (job.threads <= 1)
         return RunBlocks(input, fx, out, ears, job, progress, stats, error);
-    fx.SetWorkerThreads(job.threads - 1);
+    fx.SetWorkerThreads(job.threads - 2);
     return ThreadedBlocks(input, fx, out, ears, job).Run(progress, stats, error);
 }
 

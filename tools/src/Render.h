@@ -77,7 +77,7 @@ struct RenderJob {
     Motion motion = Motion::Still({HALVANE_DEFAULT_SOURCE_X, HALVANE_DEFAULT_SOURCE_Y});
     int block = HALVANE_MAX_BLOCK; // frames handed to the library per call by the host loop
     // Threads of this render: 1 reads, processes and writes on the calling thread; more read and
-    // write on threads of their own and give the library threads - 1 worker threads.
+    // write on threads of their own, and from 3 on give the library threads - 2 worker threads.
     int threads = 1;
     Tail tail;
     bool normalize = false; // scale the whole render so that its peak lands at normalizeDb dBFS

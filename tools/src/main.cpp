@@ -874,8 +874,8 @@ CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
     render
         ->add_option("--threads", ra.threads,
                      "Threads the renders share (default: the number of cores); a render with two or "
-                     "more reads and writes on threads of its own. 1 renders on one thread; the output "
-                     "does not depend on it")
+                     "more reads and writes on threads of its own, with three or more it also runs the "
+                     "reverb on two. 1 renders on one thread; the output does not depend on it")
         ->check(CLI::Range(1, 256));
     render
         ->add_option("--block", ra.block,
