@@ -2,7 +2,9 @@
 # Renders one 60-second 48 kHz stereo file to 5.1 with `halvane render` and with the closest tools
 # from the distribution (sox: remix to six channels plus reverb on each; ffmpeg: the surround upmix
 # filter), several runs each, interleaved so that a change in machine load hits every tool alike.
-# halvane_t1 is the same render on one thread (--threads 1), which shows what the threads bring.
+# halvane_t1 is the same render on one thread (--threads 1), which shows what the threads bring;
+# halvane_t3 adds the library's worker thread (the reverb on two threads) to the reading and
+# writing threads (--threads 3), which on two cores shows what that worker costs or brings.
 # Prints the median wall-clock and CPU (user + system) time of each tool and its ratio to halvane's.
 # Then headphones, against ffmpeg's sofalizer (type=freq, the same SOFA file): sofalizer takes the
 # 5.1 file halvane made; `halvane headphones` takes the same file through the binaural stage alone;
@@ -28,9 +30,10 @@ sox -n -r 48000 -c 2 -b 16 "$IN" synth 60 pinknoise pinknoise vol 0.5
 
 run_halvane() { "$HALVANE" render "$IN" "$WORK/halvane.wav" --layout 5.1 -f -q; }
 run_halvane_t1() { "$HALVANE" render "$IN" "$WORK/halvane1.wav" --layout 5.1 -f -q --threads 1; }
+run_halvane_t3() { "$HALVANE" render "$IN" "$WORK/halvane3.wav" --layout 5.1 -f -q --threads 3; }
 run_sox() { sox -V1 "$IN" -e floating-point -b 32 "$WORK/sox.wav" remix 1 2 1,2 1,2 1 2 reverb; }
 run_ffmpeg() { ffmpeg -nostdin -v error -y -i "$IN" -af surround=chl_out=5.1 -c:a pcm_f32le "$WORK/ffmpeg.wav"; }
-TOOLS=(halvane halvane_t1 sox ffmpeg)
+TOOLS=(halvane halvane_t1 halvane_t3 sox ffmpeg)
 SOFA=${SOFA:-/usr/share/libmysofa/default.sofa}
 run_sofalizer() {
     ffmpeg -nostdin -v error -y -i "$WORK/halvane.wav" -af "sofalizer=sofa=$SOFA:type=freq" -c:a pcm_f32le \
@@ -69,13 +72,20 @@ printf '60 s of 48 kHz stereo to 5.1, median of %d runs (load average %s before,
 printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
 HW=$(echo "${WALL[halvane]}" | median)
 HC=$(echo "${CPU[halvane]}" | median)
-for tool in halvane halvane_t1 sox ffmpeg; do
+for tool in halvane halvane_t1 halvane_t3 sox ffmpeg; do
     w=$(echo "${WALL[$tool]}" | median)
     c=$(echo "${CPU[$tool]}" | median)
     awk -v t="$tool" -v w="$w" -v c="$c" -v hw="$HW" -v hc="$HC" \
         'BEGIN { printf "%-11s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w, w / hw, c / hc }'
 done
 echo "(ratios: the tool's time over halvane's; above 1 means halvane is faster)"
+render_verdict() { # TOOL TARGET: halvane's wall-time lead over TOOL
+    awk -v t="$1" -v w="$(echo "${WALL[$1]}" | median)" -v hw="$HW" -v goal="$2" 'BEGIN {
+        printf "halvane vs %s: %.2fx in wall time; target %gx (%s)\n", t, w / hw, goal, (w / hw >= goal ? "met" : "NOT met") }'
+}
+render_verdict halvane_t1 1.5
+render_verdict sox 2.5
+render_verdict ffmpeg 4
 
 [ -n "${WALL[sofalizer]:-}" ] || exit 0
 echo
