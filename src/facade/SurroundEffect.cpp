@@ -19,6 +19,7 @@
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
 #include "core/SurrEarsEffect.h"
+#include "dsp/Glide.h"
 #include "nodes/SurrEffectDecompMono.h"
 #include "nodes/SurrEffectDecompStereo.h"
 #include "nodes/SurrEffectIIRHighPassFilter.h"
@@ -244,6 +245,9 @@ void CSurroundEffect::BuildDirectBranch(tWAVEFORMATEX* format) {
 // Reverb branch: the feedback-delay-network reverb on every speaker.
 void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
     m_pReverb = new CSurrReverbEffect();
+    // The smooth mode's glide first, so that the cores get lines for the largest room as they are
+    // built, rather than growing them when Initialize applies the mode at its end.
+    m_pReverb->SetGlide(m_bSmoothing ? GlideSamples(m_nSamplesPerSec) : 0);
     m_pReverb->UpdateRoomSize(m_fRoomWidth, m_fRoomDepth);
     m_pReverb->SetRevAbsorb(m_fRevAbsorb);
     m_pReverb->SetRevDry(m_fRevDry);
