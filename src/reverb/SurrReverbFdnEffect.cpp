@@ -185,6 +185,7 @@ void CSurrReverbFdnEffect::Free() {
     m_nLineSetId = 0;
     m_nCapacity = 0;
     m_bRing = false;
+    m_bTailSilent = false;
     m_nDelayDone = m_nDelayLength = 0;
 }
 
@@ -213,6 +214,7 @@ void CSurrReverbFdnEffect::SetRoomSize(float metres) {
                 bank->m_nLinePos[k] = 0;
             }
         }
+        m_bTailSilent = true;
         return;
     }
     Free();
@@ -255,6 +257,7 @@ void CSurrReverbFdnEffect::AllocateLines() {
     PlaceLines(m_LeftBank, sizes);
     if (m_nChannels == 2)
         PlaceLines(m_RightBank, sizes);
+    m_bTailSilent = true;
 }
 
 int32_t CSurrReverbFdnEffect::SmoothCapacity() const {
@@ -280,6 +283,7 @@ void CSurrReverbFdnEffect::GrowLines() {
         }
         bank->m_Lines = std::move(grown.m_Lines);
     }
+    m_bTailSilent = true;
     m_nCapacity = capacity;
     m_nLineSetId = NewLineSetId(); // new buffers: whoever held the old ones must not take these for them
 }

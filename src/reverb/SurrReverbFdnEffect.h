@@ -128,6 +128,8 @@ private:
     int32_t m_nGlide = 0;
     int32_t m_nCapacity = 0;
     bool m_bRing = false;
+    // In the jumping layout: every line is silent past its length (lines as built, or cleared).
+    bool m_bTailSilent = false;
     int32_t m_nRingWrite = 0;
     double m_dDelayStart[LINES] = {};
     double m_dDelay[LINES] = {};

@@ -104,7 +104,10 @@ void CSurrReverbFdnEffect::ToRing() {
             const int32_t pos = bank->m_nLinePos[k] < length ? bank->m_nLinePos[k] : 0;
             Rotate(line, length, pos, m_OutL.get(), MAX_BLOCK);
             std::memmove(line + (m_nCapacity - length), line, sizeof(float) * static_cast<size_t>(length));
-            std::memset(line, 0, sizeof(float) * static_cast<size_t>(m_nCapacity - length));
+            // Past a silent tail only what the move left behind needs clearing.
+            const int32_t stale =
+                m_bTailSilent ? std::min(length, m_nCapacity - length) : m_nCapacity - length;
+            std::memset(line, 0, sizeof(float) * static_cast<size_t>(stale));
         }
     }
     for (int k = 0; k < LINES; ++k) {
@@ -115,18 +118,31 @@ void CSurrReverbFdnEffect::ToRing() {
     }
     m_nRingWrite = 0;
     m_bRing = true;
+    m_bTailSilent = false;
 }
 
 // Ring to jumping layout at the target lengths: the last `length` samples, oldest first, at the
-// start of the buffer, read and written from position 0.
+// start of the buffer, read and written from position 0. Nothing reads a line past its length
+// in that layout, and ToRing clears that part before the ring uses it, so it is left as it is
+// (not silent) unless the samples wrap around in a way only a whole rotation sorts out.
 void CSurrReverbFdnEffect::ToLines() {
     for (FdnBank* bank : {&m_LeftBank, &m_RightBank}) {
         for (int k = 0; k < LINES && bank->m_pLine[k]; ++k) {
+            float* line = bank->m_pLine[k];
             const int32_t length = m_nTargetLength[k];
             int32_t oldest = m_nRingWrite - length;
             if (oldest < 0)
                 oldest += m_nCapacity;
-            Rotate(bank->m_pLine[k], m_nCapacity, oldest, m_OutL.get(), MAX_BLOCK);
+            const int32_t first = std::min(length, m_nCapacity - oldest); // before the ring's end
+            if (first == length) {
+                std::memmove(line, line + oldest, sizeof(float) * static_cast<size_t>(length));
+            } else if (oldest >= length) {
+                // [oldest, capacity) then [0, length - first); the first part lies past the result.
+                std::memmove(line + first, line, sizeof(float) * static_cast<size_t>(length - first));
+                std::memcpy(line, line + oldest, sizeof(float) * static_cast<size_t>(first));
+            } else {
+                Rotate(line, m_nCapacity, oldest, m_OutL.get(), MAX_BLOCK);
+            }
             bank->m_nLineLength[k] = length;
             bank->m_nLinePos[k] = 0;
         }
