@@ -122,7 +122,7 @@ bool CSurrReverbEffect::CoresGliding() const {
 }
 
 void CSurrReverbEffect::DeleteCores() {
-    m_Lockstep.Release(); // what it held belongs to these cores
+    m_Lockstep.Forget(); // what it held belongs to these cores
     for (CSurrReverbFdnEffect*& core : m_pFdn) {
         delete core;
         core = nullptr;

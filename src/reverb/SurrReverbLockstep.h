@@ -46,6 +46,12 @@ public:
     void ReserveUpTo(CSurrReverbFdnEffect* const* cores, int count, int32_t longest);
     // Forgets any held state (the cores it belonged to are gone) and frees the lines.
     void Release();
+    // Forgets any held state as Release does, but keeps the lines' storage for the cores built
+    // next (a layout change builds cores as long as the old ones, so they allocate nothing).
+    void Forget() {
+        m_nCores = 0;
+        m_nLanes = 0;
+    }
     // With a worker thread, blocks of SPLIT_MIN_BLOCK samples or more run on two threads at once,
     // each taking six of the twelve lines, with the samples of one thread. Sizes the scratch that
     // needs (false, and one thread, when there is no memory for it); null goes back to one thread.
