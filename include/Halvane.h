@@ -241,11 +241,12 @@ public:
     // Opt-in worker threads: up to n extra threads of this object's own share each block's work
     // (today the reverb's network loop of blocks of 256 samples or more is split with one extra
     // thread, each taking half of its delay lines, so any n above 1 acts as 1). Every sample stays
-    // bit-identical to processing on one thread. With workers, the caller and the worker meet
-    // every hundred or so samples by spinning, hand blocks over by spinning briefly and then
-    // sleeping, and fall back to one thread for a while when the other thread was kept waiting
-    // (the machine busy with other work), so processing may make system calls; it still never
-    // allocates. 0, the default, creates no
+    // bit-identical to processing on one thread. The two share the loop in steps of about a
+    // hundred samples, each step's halves taken by whichever thread comes first, so a late worker
+    // holds nothing up; a thread waits, spinning, only for a half the other one is running, and
+    // the reverb goes back to one thread for a while after such a wait ran long (the machine busy
+    // with other work). Blocks are handed over by spinning briefly and then sleeping, so
+    // processing may make system calls; it still never allocates. 0, the default, creates no
     // thread and keeps every realtime guarantee above. Kept across Initialize; copies take it too.
     // Returns the threads in use now (or, without a graph, the ones the next Initialize will start;
     // fewer when the system gives none).

@@ -7,8 +7,6 @@ namespace {
 // Polls before a side goes to sleep: about 20 to 90 microseconds of pause instructions, longer
 // than the gap between two blocks of a busy stream and far shorter than a scheduler time slice.
 constexpr int SPIN_POLLS = 4000;
-// Polls a woken worker spends waiting for the job announced by Wake: about a millisecond.
-constexpr int LONG_SPIN_POLLS = 40000;
 
 inline void CpuRelax() {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -20,9 +18,9 @@ inline void CpuRelax() {
 #endif
 }
 
-// True once `counter` has moved past `seen`, polling `polls` times at most.
-bool SpinUntilPast(const std::atomic<uint32_t>& counter, uint32_t seen, int polls = SPIN_POLLS) {
-    for (int i = 0; i < polls; ++i) {
+// True once `counter` has moved past `seen`, polling SPIN_POLLS times at most.
+bool SpinUntilPast(const std::atomic<uint32_t>& counter, uint32_t seen) {
+    for (int i = 0; i < SPIN_POLLS; ++i) {
         if (counter.load(std::memory_order_acquire) != seen)
             return true;
         CpuRelax();
@@ -47,16 +45,13 @@ void SetFloatMode([[maybe_unused]] unsigned int mode) {
 
 } // namespace
 
-void CSurrTwoThreadBarrier::Wait(int side) {
-    const uint32_t mine = m_Side[side].count.fetch_add(1, std::memory_order_acq_rel) + 1;
-    const std::atomic<uint32_t>& other = m_Side[1 - side].count;
-    for (int polls = 0; other.load(std::memory_order_acquire) < mine; ++polls) {
+void CSurrSharedTasks::WaitDone(int task) {
+    for (int polls = 0; m_State[task].load(std::memory_order_acquire) != DONE; ++polls) {
         if (polls < SPIN_POLLS) {
             CpuRelax();
         } else {
-            // The first meeting includes the worker's wake-up; later ones only the work.
-            if (polls == SPIN_POLLS && mine > 1)
-                ++m_Side[side].stalls;
+            if (polls == SPIN_POLLS)
+                m_nStalls.fetch_add(1, std::memory_order_relaxed);
             std::this_thread::yield();
         }
     }
@@ -107,23 +102,23 @@ void CSurrWorkerThread::Wake() {
     }
 }
 
-// Returns false when the thread is to stop.
+// Returns false when the thread is to stop. Woken without a job (Wake), the worker polls again
+// before it goes back to sleep.
 bool CSurrWorkerThread::WaitForJob(uint32_t seen) {
-    int polls = m_bWoken.exchange(false) ? LONG_SPIN_POLLS : SPIN_POLLS;
     for (;;) {
-        if (SpinUntilPast(m_nStarted, seen, polls))
+        m_bWoken.store(false);
+        if (SpinUntilPast(m_nStarted, seen))
             return true;
         std::unique_lock<std::mutex> lock(m_Mutex);
-        if (m_bWoken.exchange(false)) {
-            polls = LONG_SPIN_POLLS; // announced while spinning: wait a little longer
-            continue;
-        }
+        if (m_bWoken.load())
+            continue; // announced while polling: poll once more
         m_bWorkerAsleep.store(true);
         m_WorkerWake.wait(lock, [&] { return m_bStop || m_nStarted.load() != seen || m_bWoken.load(); });
         m_bWorkerAsleep.store(false);
-        if (m_nStarted.load() != seen || m_bStop)
-            return m_nStarted.load() != seen || !m_bStop;
-        polls = m_bWoken.exchange(false) ? LONG_SPIN_POLLS : SPIN_POLLS;
+        if (m_nStarted.load() != seen)
+            return true;
+        if (m_bStop)
+            return false;
     }
 }
 

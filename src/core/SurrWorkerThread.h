@@ -30,9 +30,8 @@ public:
     void Start(Job job, void* context);
     // Returns once the job handed to Start has run; everything it wrote is then visible here.
     void Finish();
-    // Says that a job will follow soon: a sleeping worker wakes now, and a worker waiting for a job
-    // spins up to LONG_SPIN_POLLS polls before it sleeps again, so that the wake-up overlaps the
-    // owner's work before Start.
+    // Says that a job will follow soon: a sleeping worker wakes now and polls for it again before it
+    // sleeps, so that the wake-up overlaps the owner's work before Start.
     void Wake();
 
 private:
@@ -43,7 +42,7 @@ private:
     std::atomic<uint32_t> m_nFinished{0}; // jobs done
     std::atomic<bool> m_bWorkerAsleep{false};
     std::atomic<bool> m_bOwnerAsleep{false};
-    std::atomic<bool> m_bWoken{false}; // Wake since the worker last looked
+    std::atomic<bool> m_bWoken{false}; // Wake since the worker last polled
     bool m_bStop = false;              // under m_Mutex
     Job m_Job = nullptr;
     void* m_pContext = nullptr;
@@ -54,28 +53,34 @@ private:
     std::thread m_Thread; // last: starts once every field above exists
 };
 
-// Two threads (the owner of a worker and its job) meeting between the phases of one job: Wait
-// returns once both sides have called it as often as this side has. Each side counts on a cache
-// line of its own; a side that arrives first spins, and yields its core only after a long wait (the
-// other side is then not running: the machine has more work than cores). Reset before the job is
-// handed over; Stalls, after the job, tells how many waits came to yielding.
-class CSurrTwoThreadBarrier {
+// Tasks that the owner of a worker and the worker's job share: each runs once, on whichever of
+// the two threads takes it first, so that neither waits for a thread that is late or was taken
+// off its core; a thread waits only for a task the other one is running. Reset (and Skip the
+// tasks that have nothing to do) before the job is handed over; Stalls, after the job, tells how
+// many waits came to yielding the core (the other thread stopped in the middle of a task).
+class CSurrSharedTasks {
 public:
-    void Reset() {
-        for (Side& side : m_Side) {
-            side.count.store(0, std::memory_order_relaxed);
-            side.stalls = 0;
-        }
+    static constexpr int MAX_TASKS = 512;
+    void Reset(int count) {
+        for (int i = 0; i < count; ++i)
+            m_State[i].store(FREE, std::memory_order_relaxed);
+        m_nStalls.store(0, std::memory_order_relaxed);
     }
-    void Wait(int side);
-    uint32_t Stalls() const { return m_Side[0].stalls + m_Side[1].stalls; }
+    void Skip(int task) { m_State[task].store(DONE, std::memory_order_relaxed); }
+    // True for the one thread that gets the task.
+    bool Take(int task) {
+        uint8_t expected = FREE;
+        return m_State[task].compare_exchange_strong(expected, TAKEN, std::memory_order_acq_rel);
+    }
+    void Done(int task) { m_State[task].store(DONE, std::memory_order_release); }
+    // Returns once the task is done; everything it wrote is then visible here.
+    void WaitDone(int task);
+    uint32_t Stalls() const { return m_nStalls.load(std::memory_order_relaxed); }
 
 private:
-    struct alignas(64) Side {
-        std::atomic<uint32_t> count{0};
-        uint32_t stalls = 0; // written by this side only
-    };
-    Side m_Side[2];
+    enum : uint8_t { FREE, TAKEN, DONE };
+    std::atomic<uint8_t> m_State[MAX_TASKS] = {};
+    std::atomic<uint32_t> m_nStalls{0};
 };
 
 #endif

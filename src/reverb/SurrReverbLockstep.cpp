@@ -58,14 +58,20 @@ struct SplitArgs {
     float* x[2];
     double* pairs;
     float* out;
+    double* low; // the low-pass states while the halves run, vector-aligned
     // Lane-interleaves the block's samples [from, from + len) into `in`, and back out.
     void* engine;
     void (*load)(void* engine, int32_t from, int32_t len, float* in);
     void (*store)(void* engine, const float* out, int32_t from, int32_t len);
-    CSurrTwoThreadBarrier* barrier;
+    CSurrSharedTasks* tasks; // task 2 * step + half
 };
 
-using SplitFn = void (*)(SplitArgs&);
+// Chunks of the block; the steps are two before the chunks, one per chunk and one after.
+inline int32_t SplitChunks(const SplitArgs& a) {
+    return (a.n + a.chunk - 1) / a.chunk;
+}
+
+using SplitFn = void (*)(SplitArgs&, int mine);
 
 // Output j takes line j - 1 (a rotation): split anywhere, each half needs one line of the other.
 constexpr bool PermutationRotates() {
@@ -190,7 +196,7 @@ __attribute__((target("avx2"))) void Deinterleave8(const float* out, float* cons
 struct RunTable {
     RunFn plain[2];
     RunFn damp[2];
-    SplitFn half[2][2][2]; // [lanes][damping][half]
+    SplitFn steps[2][2]; // [lanes][damping]
 };
 
 CSurrReverbLockstep::Isa BestIsa() {
@@ -211,18 +217,15 @@ const RunTable* Table() {
 #if defined(__GNUC__)
     static const RunTable base = {{base::Run4, base::Run8},
                                   {base::Run4Damp, base::Run8Damp},
-                                  {{{base::Half4_0, base::Half4_1}, {base::Half4Damp_0, base::Half4Damp_1}},
-                                   {{base::Half8_0, base::Half8_1}, {base::Half8Damp_0, base::Half8Damp_1}}}};
+                                  {{base::Steps4, base::Steps4Damp}, {base::Steps8, base::Steps8Damp}}};
 #ifdef HALVANE_LOCKSTEP_X86
     static const RunTable avx2 = {{avx2::Run4, avx2::Run8},
                                   {avx2::Run4Damp, avx2::Run8Damp},
-                                  {{{avx2::Half4_0, avx2::Half4_1}, {avx2::Half4Damp_0, avx2::Half4Damp_1}},
-                                   {{avx2::Half8_0, avx2::Half8_1}, {avx2::Half8Damp_0, avx2::Half8Damp_1}}}};
+                                  {{avx2::Steps4, avx2::Steps4Damp}, {avx2::Steps8, avx2::Steps8Damp}}};
     static const RunTable avx512 = {
         {avx512::Run4, avx512::Run8},
         {avx512::Run4Damp, avx512::Run8Damp},
-        {{{avx512::Half4_0, avx512::Half4_1}, {avx512::Half4Damp_0, avx512::Half4Damp_1}},
-         {{avx512::Half8_0, avx512::Half8_1}, {avx512::Half8Damp_0, avx512::Half8Damp_1}}}};
+        {{avx512::Steps4, avx512::Steps4Damp}, {avx512::Steps8, avx512::Steps8Damp}}};
     switch (CSurrReverbLockstep::ActiveIsa()) {
     case CSurrReverbLockstep::Isa::Avx512:
         return &avx512;
@@ -259,6 +262,8 @@ struct CSurrReverbLockstep::Split {
     static constexpr int32_t CHUNK = 128; // frames between barriers at most
     static constexpr int32_t FRAME = CHUNK * MAX_LANES;
     static_assert(CHUNK <= PIECE, "Interleave and Deinterleave take a chunk in one piece");
+    static_assert(2 * (MAX_BLOCK / (SPLIT_MIN_LINE / 2) + 3) <= CSurrSharedTasks::MAX_TASKS,
+                  "two tasks a step for the shortest chunks");
     alignas(64) float prefix[2 * FRAME];
     alignas(64) float lastLine0[3 * FRAME];
     alignas(64) float sums[2 * FRAME];
@@ -268,9 +273,10 @@ struct CSurrReverbLockstep::Split {
     alignas(64) float x1[2 * FRAME];
     alignas(64) double pairs[6 * FRAME];
     alignas(64) float out[FRAME];
-    CSurrTwoThreadBarrier barrier;
+    alignas(64) double low[LOCKSTEP_LINES * MAX_LANES];
+    CSurrSharedTasks tasks;
     SplitArgs args;
-    SplitFn second;
+    SplitFn steps;
     float* const* channels; // the block being processed
     int count;
 };
@@ -509,10 +515,11 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
                                {split.x0, split.x1},
                                split.pairs,
                                split.out,
+                               split.low,
                                this,
                                &CSurrReverbLockstep::LoadChunk,
                                &CSurrReverbLockstep::StoreChunk,
-                               &split.barrier};
+                               &split.tasks};
         ProcessSplit(channels, count, n, damp);
     } else {
         const RunTable* table = Table();
@@ -530,22 +537,29 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
     return true;
 }
 
-// The calling thread runs half 0 while the worker runs half 1; each half interleaves the input
-// of its chunks itself, half 1 puts the outputs back.
+// The calling thread and the worker share the block's steps (see the kernel): each takes its own
+// half's task of a step first and the other's if it is still free.
 void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_t n, bool damp) {
     Split& split = *m_pSplit;
     split.channels = channels;
     split.count = count;
-    const SplitFn(&halves)[2] = Table()->half[LaneIndex(m_nLanes)][damp ? 1 : 0];
-    split.second = halves[1];
-    split.barrier.Reset();
+    split.steps = Table()->steps[LaneIndex(m_nLanes)][damp ? 1 : 0];
+    const int32_t steps = SplitChunks(split.args) + 3;
+    split.tasks.Reset(2 * steps);
+    split.tasks.Skip(2 * 0 + 1);           // step 0 is half 0's alone,
+    split.tasks.Skip(2 * 1 + 0);           // step 1 half 1's,
+    split.tasks.Skip(2 * (steps - 1) + 0); // and so is the last
+    const size_t states = static_cast<size_t>(LOCKSTEP_LINES) * m_nLanes;
+    std::copy(m_dState, m_dState + states, split.low);
     m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
-    halves[0](split.args);
+    split.steps(split.args, 0);
     m_pWorker->Finish();
+    std::copy(split.low, split.low + states, m_dState);
     AdvancePositions(n);
-    // A half that waited long for the other shared its core with other work: one thread does
-    // better then, for twice as long after each stalled try. The samples are the same either way.
-    if (split.barrier.Stalls() > 0) {
+    // A thread stopped in the middle of a task held the other one up: the machine has more work
+    // than cores, and one thread does better for a while, twice as long after each stalled try.
+    // The samples are the same either way.
+    if (split.tasks.Stalls() > 0) {
         m_nSplitBackoff = std::clamp(m_nSplitBackoff * 2, SPLIT_PAUSE_BLOCKS, SPLIT_PAUSE_MAX);
         m_nSplitPause = m_nSplitBackoff;
     } else if (m_nSplitPause == 0) {
@@ -565,7 +579,7 @@ void CSurrReverbLockstep::StoreChunk(void* engine, const float* out, int32_t fro
 
 void CSurrReverbLockstep::RunSecondHalf(void* context) {
     Split* split = static_cast<Split*>(context);
-    split->second(split->args);
+    split->steps(split->args, 1);
 }
 
 // The positions the one-thread loop leaves, by the core's own wrap rule.
