@@ -60,6 +60,19 @@ time_one() {
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
+# Table rows: REF (whose medians the ratios use), OVER (1: the tool's time over REF's; 0: REF's
+# over the tool's), then the tools.
+rows() {
+    local ref=$1 over=$2 tool
+    shift 2
+    for tool in "$@"; do
+        awk -v t="$tool" -v w="$(echo "${WALL[$tool]}" | median)" -v c="$(echo "${CPU[$tool]}" | median)" \
+            -v rw="$(echo "${WALL[$ref]}" | median)" -v rc="$(echo "${CPU[$ref]}" | median)" -v over="$over" \
+            'BEGIN { printf "%-11s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w,
+                     over ? w / rw : rw / w, over ? c / rc : rc / c }'
+    done
+}
+
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo "?")
 for tool in "${TOOLS[@]}"; do "run_$tool" >/dev/null 2>&1; done # warm the caches once
 for ((r = 1; r <= RUNS; r++)); do
@@ -71,13 +84,7 @@ printf '60 s of 48 kHz stereo to 5.1, median of %d runs (load average %s before,
     "$RUNS" "$LOAD_BEFORE" "$LOAD_AFTER" "$(nproc 2>/dev/null || echo "?")"
 printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime wall_vs_halv cpu_vs_halv
 HW=$(echo "${WALL[halvane]}" | median)
-HC=$(echo "${CPU[halvane]}" | median)
-for tool in halvane halvane_t1 halvane_t3 sox ffmpeg; do
-    w=$(echo "${WALL[$tool]}" | median)
-    c=$(echo "${CPU[$tool]}" | median)
-    awk -v t="$tool" -v w="$w" -v c="$c" -v hw="$HW" -v hc="$HC" \
-        'BEGIN { printf "%-11s %9.3f %9.3f %12.1f %13.2fx %12.2fx\n", t, w, c, 60 / w, w / hw, c / hc }'
-done
+rows halvane 1 halvane halvane_t1 halvane_t3 sox ffmpeg
 echo "(ratios: the tool's time over halvane's; above 1 means halvane is faster)"
 render_verdict() { # TOOL TARGET: halvane's wall-time lead over TOOL
     awk -v t="$1" -v w="$(echo "${WALL[$1]}" | median)" -v hw="$HW" -v goal="$2" 'BEGIN {
@@ -91,15 +98,10 @@ render_verdict ffmpeg 4
 echo
 printf 'Headphones, same runs: sofalizer = ffmpeg sofalizer (type=freq) on the 5.1 file;\n'
 printf 'stage = halvane headphones on the same 5.1 file; chain = halvane render --headphones from the stereo file\n'
-printf '%-9s %9s %9s %12s %17s %16s\n' tool wall_s cpu_s x_realtime sofalizer_wall_x sofalizer_cpu_x
+printf '%-11s %9s %9s %12s %14s %13s\n' tool wall_s cpu_s x_realtime sofal_wall_x sofal_cpu_x
 SW=$(echo "${WALL[sofalizer]}" | median)
 SC=$(echo "${CPU[sofalizer]}" | median)
-for tool in sofalizer stage chain; do
-    w=$(echo "${WALL[$tool]}" | median)
-    c=$(echo "${CPU[$tool]}" | median)
-    awk -v t="$tool" -v w="$w" -v c="$c" -v sw="$SW" -v sc="$SC" \
-        'BEGIN { printf "%-9s %9.3f %9.3f %12.1f %16.2fx %15.2fx\n", t, w, c, 60 / w, sw / w, sc / c }'
-done
+rows sofalizer 0 sofalizer stage chain
 echo "(sofalizer's time over the tool's; targets: stage at least 4x, chain above 1x)"
 verdict() { # TOOL TARGET
     local w c
