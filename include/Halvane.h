@@ -239,7 +239,7 @@ public:
     // Only with a graph; a later Initialize resets all to 1.0.
     void SetVolumeChannel(int speaker, float volume);
     // Opt-in worker threads: up to n extra threads of this object's own share each block's work
-    // (today the reverb's network loop of blocks of 256 samples or more is split with one extra
+    // (today the reverb's network loop of blocks of 1024 samples or more is split with one extra
     // thread, each taking half of its delay lines, so any n above 1 acts as 1). Every sample stays
     // bit-identical to processing on one thread. The two share the loop in steps of about a
     // hundred samples, each step's halves taken by whichever thread comes first, so a late worker
