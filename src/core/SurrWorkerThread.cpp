@@ -82,12 +82,14 @@ void CSurrWorkerThread::Start(Job job, void* context) {
     }
 }
 
+// m_nFinished may lag more than one job behind: jobs taken back never finish.
 void CSurrWorkerThread::Finish() {
     const uint32_t target = m_nStarted.load(std::memory_order_relaxed);
-    if (m_nFinished.load(std::memory_order_acquire) == target)
-        return;
-    if (SpinUntilPast(m_nFinished, target - 1))
-        return;
+    for (int i = 0; i < SPIN_POLLS; ++i) {
+        if (m_nFinished.load(std::memory_order_acquire) == target)
+            return;
+        CpuRelax();
+    }
     std::unique_lock<std::mutex> lock(m_Mutex);
     m_bOwnerAsleep.store(true);
     m_OwnerWake.wait(lock, [&] { return m_nFinished.load() == target; });
@@ -122,10 +124,20 @@ bool CSurrWorkerThread::WaitForJob(uint32_t seen) {
     }
 }
 
+// The worker and the owner race for a job once: whoever moves m_nTaken to its number owns it.
+bool CSurrWorkerThread::Retract() {
+    const uint32_t job = m_nStarted.load(std::memory_order_relaxed);
+    uint32_t before = job - 1;
+    return m_nTaken.compare_exchange_strong(before, job);
+}
+
 void CSurrWorkerThread::Run() {
     uint32_t seen = 0;
     while (WaitForJob(seen)) {
         seen = m_nStarted.load(std::memory_order_acquire);
+        uint32_t before = seen - 1;
+        if (!m_nTaken.compare_exchange_strong(before, seen))
+            continue; // taken back before the worker came to it
         SetFloatMode(m_nFloatMode);
         m_Job(m_pContext);
         m_nFinished.store(seen);

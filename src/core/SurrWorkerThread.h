@@ -30,6 +30,9 @@ public:
     void Start(Job job, void* context);
     // Returns once the job handed to Start has run; everything it wrote is then visible here.
     void Finish();
+    // Takes the job handed to Start back if the worker has not begun it: true then, and the job
+    // will not run (no Finish needed); false when it has begun (call Finish).
+    bool Retract();
     // Says that a job will follow soon: a sleeping worker wakes now and polls for it again before it
     // sleeps, so that the wake-up overlaps the owner's work before Start.
     void Wake();
@@ -40,6 +43,7 @@ private:
 
     std::atomic<uint32_t> m_nStarted{0};  // jobs handed over
     std::atomic<uint32_t> m_nFinished{0}; // jobs done
+    std::atomic<uint32_t> m_nTaken{0};    // the last job begun by the worker or taken back
     std::atomic<bool> m_bWorkerAsleep{false};
     std::atomic<bool> m_bOwnerAsleep{false};
     std::atomic<bool> m_bWoken{false}; // Wake since the worker last polled

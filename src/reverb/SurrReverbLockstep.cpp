@@ -553,7 +553,9 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     std::copy(m_dState, m_dState + states, split.low);
     m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
     split.steps(split.args, 0);
-    m_pWorker->Finish();
+    // A worker that has not come to the block by now finds every step done: it is not waited for.
+    if (!m_pWorker->Retract())
+        m_pWorker->Finish();
     std::copy(split.low, split.low + states, m_dState);
     AdvancePositions(n);
     // A thread stopped in the middle of a task held the other one up: the machine has more work
