@@ -175,16 +175,24 @@ long FirstNonZeroFrame(const std::vector<float>& samples, int channels) {
     return -1;
 }
 
-int Aligned(const char* recording, const char* render) {
-    SF_INFO ia, ib;
-    std::vector<float> sa, sb;
+// Reads a recording and a render of the same channel count and rate.
+bool ReadPair(const char* recording, const char* render, SF_INFO& ia, std::vector<float>& sa, SF_INFO& ib,
+              std::vector<float>& sb) {
     if (!ReadFloatWav(recording, ia, sa) || !ReadFloatWav(render, ib, sb))
-        return 1;
+        return false;
     if (ia.channels != ib.channels || ia.samplerate != ib.samplerate) {
         std::fprintf(stderr, "shape differs: %d ch @ %d Hz vs %d ch @ %d Hz\n", ia.channels, ia.samplerate,
                      ib.channels, ib.samplerate);
-        return 1;
+        return false;
     }
+    return true;
+}
+
+int Aligned(const char* recording, const char* render) {
+    SF_INFO ia, ib;
+    std::vector<float> sa, sb;
+    if (!ReadPair(recording, render, ia, sa, ib, sb))
+        return 1;
     const long startA = FirstNonZeroFrame(sa, ia.channels);
     const long startB = FirstNonZeroFrame(sb, ib.channels);
     if (startA < 0 || startB < 0) {
@@ -221,13 +229,8 @@ long FirstFrameAbove(const std::vector<float>& samples, int channels, float leve
 int Near(const char* recording, const char* render, double tolerance) {
     SF_INFO ia, ib;
     std::vector<float> sa, sb;
-    if (!ReadFloatWav(recording, ia, sa) || !ReadFloatWav(render, ib, sb))
+    if (!ReadPair(recording, render, ia, sa, ib, sb))
         return 1;
-    if (ia.channels != ib.channels || ia.samplerate != ib.samplerate) {
-        std::fprintf(stderr, "shape differs: %d ch @ %d Hz vs %d ch @ %d Hz\n", ia.channels, ia.samplerate,
-                     ib.channels, ib.samplerate);
-        return 1;
-    }
     const int ch = ib.channels;
     const float peakA = Peak(sa), peakB = Peak(sb);
     const long startA = FirstFrameAbove(sa, ch, 1e-3f * peakA);
