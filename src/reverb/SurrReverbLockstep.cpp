@@ -271,7 +271,7 @@ struct CSurrReverbLockstep::Split {
     alignas(64) float partial[2 * FRAME];
     alignas(64) float x0[2 * FRAME];
     alignas(64) float x1[2 * FRAME];
-    alignas(64) double pairs[6 * FRAME];
+    alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME]; // half 1 has at most all six output pairs
     alignas(64) float out[FRAME];
     alignas(64) double low[LOCKSTEP_LINES * MAX_LANES];
     CSurrSharedTasks tasks;
