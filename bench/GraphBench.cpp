@@ -5,8 +5,10 @@
 
 #include "BenchSupport.h"
 
+#include <atomic>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "Halvane.h"
@@ -92,30 +94,45 @@ void GraphSmallBlockArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Graph)->Name("BM_GraphSmallBlocks")->Apply(GraphSmallBlockArgs)->MinTime(0.2);
 
 // Worker threads against none, stereo to 5.1 and 7.1 with reverb and cross-feed. Wall-clock time,
-// as the worker's share does not show in the calling thread's processor time.
+// as the worker's share does not show in the calling thread's processor time. Mode 0: one thread;
+// 1: the library's worker thread (SetWorkerThreads); 2: a thread of the host's lends itself
+// (SetHostWorker), calling HelpProcess in a loop with nothing else to do.
 void BM_GraphWorkers(benchmark::State& state) {
     const int code = static_cast<int>(state.range(0));
     const int block = static_cast<int>(state.range(1));
+    const int mode = static_cast<int>(state.range(2));
     CSurroundEffect effect;
     effect.SetSpeakersConfig(code, false);
     effect.SetProcessAdvance(true);
-    effect.SetWorkerThreads(static_cast<int>(state.range(2)));
+    effect.SetWorkerThreads(mode == 1 ? 1 : 0);
+    effect.SetHostWorker(mode == 2);
     tWAVEFORMATEX format = Format(2);
     effect.Initialize(&format);
+    std::atomic<bool> stop{false};
+    std::thread lender;
+    if (mode == 2)
+        lender = std::thread([&] {
+            while (!stop.load(std::memory_order_relaxed))
+                if (!effect.HelpProcess())
+                    std::this_thread::yield();
+        });
     const int outputs = effect.GetOutputChannels();
     Host host(2, outputs, block);
     for (auto _ : state) {
         effect.ProcessPlanar(host.Next(block), 2, host.outPtr.data(), outputs, block);
         benchmark::ClobberMemory();
     }
+    stop.store(true);
+    if (lender.joinable())
+        lender.join();
     SetRate(state, state.iterations() * block);
 }
 void GraphWorkerArgs(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"layout", "block", "workers"});
+    b->ArgNames({"layout", "block", "worker"});
     for (int code : {63, 1599})
         for (int block : {64, 256, 1024, HALVANE_MAX_BLOCK})
-            for (int workers : {0, 1})
-                b->Args({code, block, workers});
+            for (int mode : {0, 1, 2})
+                b->Args({code, block, mode});
 }
 BENCHMARK(BM_GraphWorkers)->Apply(GraphWorkerArgs)->MinTime(0.2)->UseRealTime();
 

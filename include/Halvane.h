@@ -152,6 +152,7 @@ class CSurrVolumeEffect;
 class CSurrVolumeEffectEx;
 class CSurrEffectMux;
 class CSurrEffectSum;
+class CSurrWorkerThread;
 
 // Re-entrant lock of one CSurroundEffect (a Windows critical section on Windows).
 class HALVANE_API CSurrCriticalSection {
@@ -251,6 +252,20 @@ public:
     // Returns the threads in use now (or, without a graph, the ones the next Initialize will start;
     // fewer when the system gives none).
     int SetWorkerThreads(int n);
+    // Opt-in, instead of a thread of the library's own: a thread of the host's lends itself as the
+    // worker by calling HelpProcess. While on, SetWorkerThreads starts no thread; the share of a
+    // block that a worker would take goes to a thread inside HelpProcess at that moment, and the
+    // processing thread does it itself when none is. Same samples either way. Meant for a host
+    // that already keeps a second thread busy part of the time (a file renderer reading and
+    // writing), so that two threads share the work without a third competing for a processor.
+    // Call it before the lending thread first calls HelpProcess. Kept across Initialize; copies do
+    // not take it (each object needs its own lender). Returns whether it is on.
+    bool SetHostWorker(bool on);
+    // From the host's lending thread only (one thread), between its own work: runs the share of
+    // the block being processed that waits for a second thread and returns true, or returns false
+    // at once when nothing waits. Takes no lock and never allocates; any time is safe while the
+    // object exists, a call during Initialize or a parameter change simply finds nothing to do.
+    bool HelpProcess();
 
     // Smooth mode, off by default. Off, every change applies from the next block on as a jump: gains
     // and volumes switch, travel-time delays skip whole samples, a new filter cut-off restarts the
@@ -364,6 +379,10 @@ private:
     void ApplySmoothing(); // hands the glide length (0 when off) to the nodes
     bool m_bSmoothing = false;
     int32_t m_nWorkerThreads = 0; // extra threads asked for with SetWorkerThreads
+    bool m_bHostWorker = false;   // SetHostWorker
+    // The worker that a host's thread lends itself to: made once, kept until the object goes, so
+    // that HelpProcess never sees it freed.
+    CSurrWorkerThread* m_pHostWorker = nullptr;
 };
 
 #endif // HALVANE_H

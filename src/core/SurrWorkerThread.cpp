@@ -1,10 +1,13 @@
 #include "core/SurrWorkerThread.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "dsp/FlushDenormals.h"
 
 namespace {
 
-// Polls before a side goes to sleep: about 20 to 90 microseconds of pause instructions, longer
+// Polls before a side goes to sleep: about 20 to 100 microseconds of pause instructions, longer
 // than the gap between two blocks of a busy stream and far shorter than a scheduler time slice.
 constexpr int SPIN_POLLS = 4000;
 
@@ -18,14 +21,20 @@ inline void CpuRelax() {
 #endif
 }
 
-// True once `counter` has moved past `seen`, polling SPIN_POLLS times at most.
-bool SpinUntilPast(const std::atomic<uint32_t>& counter, uint32_t seen) {
+// True once done() holds, polling SPIN_POLLS times at most.
+template <class Done>
+bool SpinUntil(Done done) {
     for (int i = 0; i < SPIN_POLLS; ++i) {
-        if (counter.load(std::memory_order_acquire) != seen)
+        if (done())
             return true;
         CpuRelax();
     }
     return false;
+}
+
+// True once `counter` has moved past `seen`, polling SPIN_POLLS times at most.
+bool SpinUntilPast(const std::atomic<uint32_t>& counter, uint32_t seen) {
+    return SpinUntil([&] { return counter.load(std::memory_order_acquire) != seen; });
 }
 
 unsigned int CurrentFloatMode() {
@@ -46,20 +55,25 @@ void SetFloatMode([[maybe_unused]] unsigned int mode) {
 } // namespace
 
 void CSurrSharedTasks::WaitDone(int task) {
-    for (int polls = 0; m_State[task].load(std::memory_order_acquire) != DONE; ++polls) {
-        if (polls < SPIN_POLLS) {
-            CpuRelax();
-        } else {
-            if (polls == SPIN_POLLS)
-                m_nStalls.fetch_add(1, std::memory_order_relaxed);
-            std::this_thread::yield();
-        }
-    }
+    if (SpinUntil([&] { return m_State[task].load(std::memory_order_acquire) == DONE; }))
+        return;
+    m_nStalls.fetch_add(1, std::memory_order_relaxed);
+    const auto start = std::chrono::steady_clock::now();
+    while (m_State[task].load(std::memory_order_acquire) != DONE)
+        std::this_thread::yield();
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    m_nStallMicroseconds.fetch_add(static_cast<uint32_t>(std::min<int64_t>(waited.count(), INT32_MAX)),
+                                   std::memory_order_relaxed);
 }
 
 CSurrWorkerThread::CSurrWorkerThread() : m_Thread(&CSurrWorkerThread::Run, this) {}
 
+CSurrWorkerThread::CSurrWorkerThread(Lent) {}
+
 CSurrWorkerThread::~CSurrWorkerThread() {
+    if (!m_Thread.joinable())
+        return; // lent: the host's thread is its own
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_bStop = true;
@@ -125,25 +139,42 @@ bool CSurrWorkerThread::WaitForJob(uint32_t seen) {
 }
 
 // The worker and the owner race for a job once: whoever moves m_nTaken to its number owns it.
-bool CSurrWorkerThread::Retract() {
-    const uint32_t job = m_nStarted.load(std::memory_order_relaxed);
+bool CSurrWorkerThread::Claim(uint32_t job) {
     uint32_t before = job - 1;
     return m_nTaken.compare_exchange_strong(before, job);
+}
+
+bool CSurrWorkerThread::Retract() {
+    return Claim(m_nStarted.load(std::memory_order_relaxed));
+}
+
+void CSurrWorkerThread::RunClaimed(uint32_t job) {
+    SetFloatMode(m_nFloatMode);
+    m_Job(m_pContext);
+    m_nFinished.store(job);
+    if (m_bOwnerAsleep.load()) {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_OwnerWake.notify_one();
+    }
 }
 
 void CSurrWorkerThread::Run() {
     uint32_t seen = 0;
     while (WaitForJob(seen)) {
         seen = m_nStarted.load(std::memory_order_acquire);
-        uint32_t before = seen - 1;
-        if (!m_nTaken.compare_exchange_strong(before, seen))
-            continue; // taken back before the worker came to it
-        SetFloatMode(m_nFloatMode);
-        m_Job(m_pContext);
-        m_nFinished.store(seen);
-        if (m_bOwnerAsleep.load()) {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_OwnerWake.notify_one();
-        }
+        if (Claim(seen)) // else taken back before the worker came to it
+            RunClaimed(seen);
     }
+}
+
+// A job once claimed cannot be followed by another before it finishes (the owner's Finish waits
+// for it), so the job and context read after the claim are that job's.
+bool CSurrWorkerThread::Help() {
+    const uint32_t job = m_nStarted.load(std::memory_order_acquire);
+    if (m_nTaken.load(std::memory_order_relaxed) == job || !Claim(job))
+        return false;
+    const unsigned int mode = CurrentFloatMode();
+    RunClaimed(job);
+    SetFloatMode(mode);
+    return true;
 }

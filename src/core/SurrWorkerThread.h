@@ -20,6 +20,9 @@ public:
 
     // Starts the thread; throws std::system_error when the system has none to give.
     CSurrWorkerThread();
+    // A worker without a thread of its own: jobs run when a thread of the host's calls Help.
+    struct Lent {};
+    explicit CSurrWorkerThread(Lent);
     // Lets a running job finish, then stops and joins the thread.
     ~CSurrWorkerThread();
     CSurrWorkerThread(const CSurrWorkerThread&) = delete;
@@ -36,10 +39,16 @@ public:
     // Says that a job will follow soon: a sleeping worker wakes now and polls for it again before it
     // sleeps, so that the wake-up overlaps the owner's work before Start.
     void Wake();
+    // For a lent worker, from the one thread that lends itself: runs the job handed to Start if
+    // nobody has begun it or taken it back, and returns true; false at once when there is none.
+    // The job runs with the owner's floating-point mode; the caller's own is restored after.
+    bool Help();
 
 private:
     void Run();
     bool WaitForJob(uint32_t seen);
+    bool Claim(uint32_t job);
+    void RunClaimed(uint32_t job);
 
     std::atomic<uint32_t> m_nStarted{0};  // jobs handed over
     std::atomic<uint32_t> m_nFinished{0}; // jobs done
@@ -69,6 +78,7 @@ public:
         for (int i = 0; i < count; ++i)
             m_State[i].store(FREE, std::memory_order_relaxed);
         m_nStalls.store(0, std::memory_order_relaxed);
+        m_nStallMicroseconds.store(0, std::memory_order_relaxed);
     }
     void Skip(int task) { m_State[task].store(DONE, std::memory_order_relaxed); }
     // True for the one thread that gets the task.
@@ -80,11 +90,14 @@ public:
     // Returns once the task is done; everything it wrote is then visible here.
     void WaitDone(int task);
     uint32_t Stalls() const { return m_nStalls.load(std::memory_order_relaxed); }
+    // How long those waits yielded, in all (only yielding waits read the clock).
+    uint32_t StallMicroseconds() const { return m_nStallMicroseconds.load(std::memory_order_relaxed); }
 
 private:
     enum : uint8_t { FREE, TAKEN, DONE };
     std::atomic<uint8_t> m_State[MAX_TASKS] = {};
     std::atomic<uint32_t> m_nStalls{0};
+    std::atomic<uint32_t> m_nStallMicroseconds{0};
 };
 
 #endif

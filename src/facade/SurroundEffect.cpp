@@ -19,6 +19,7 @@
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
 #include "core/SurrEarsEffect.h"
+#include "core/SurrWorkerThread.h"
 #include "dsp/Glide.h"
 #include "nodes/SurrEffectDecompMono.h"
 #include "nodes/SurrEffectDecompStereo.h"
@@ -116,6 +117,7 @@ void CSurroundEffect::CopyParameters(const CSurroundEffect& other) {
 
 CSurroundEffect::~CSurroundEffect() {
     CSurroundEffect::Free();
+    delete m_pHostWorker;
 }
 
 void CSurroundEffect::Free() {
@@ -256,6 +258,8 @@ void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
     m_pReverb->SetRevWet(m_fRevWet);
     m_pReverb->Initialize(format);
     m_pReverb->SetWorkerThreads(m_nWorkerThreads);
+    if (m_bHostWorker)
+        m_pReverb->SetLentWorker(m_pHostWorker);
     m_pReverb->SetInput(m_pMux);
 }
 

@@ -2,10 +2,12 @@
 // hands it to the node that uses it (setters with an apply flag only when the flag is set).
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "Halvane.h"
 #include "core/CriticalSectionGuard.h"
 #include "core/SpeakerLayout.h"
+#include "core/SurrWorkerThread.h"
 #include "dsp/Glide.h"
 #include "nodes/SurrEffectIIRHighPassFilter.h"
 #include "nodes/SurrEffectIIRLowPassFilter.h"
@@ -243,4 +245,18 @@ int CSurroundEffect::SetWorkerThreads(int n) {
     if (!m_bInitialized)
         return m_nWorkerThreads;
     return m_pReverb->SetWorkerThreads(m_nWorkerThreads);
+}
+
+bool CSurroundEffect::SetHostWorker(bool on) {
+    CriticalSectionGuard lock(m_cs);
+    if (on && !m_pHostWorker)
+        m_pHostWorker = new (std::nothrow) CSurrWorkerThread(CSurrWorkerThread::Lent{});
+    m_bHostWorker = on && m_pHostWorker;
+    if (m_bInitialized && !m_pReverb->SetLentWorker(m_bHostWorker ? m_pHostWorker : nullptr))
+        m_bHostWorker = false;
+    return m_bHostWorker;
+}
+
+bool CSurroundEffect::HelpProcess() {
+    return m_pHostWorker && m_pHostWorker->Help();
 }

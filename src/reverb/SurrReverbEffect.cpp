@@ -221,7 +221,6 @@ void CSurrReverbEffect::SyncCores() {
 
 int CSurrReverbEffect::SetWorkerThreads(int n) {
     if (n <= 0) {
-        m_Lockstep.SetWorker(nullptr);
         m_pWorker.reset();
     } else if (!m_pWorker) {
         try {
@@ -229,14 +228,23 @@ int CSurrReverbEffect::SetWorkerThreads(int n) {
         } catch (const std::exception&) {
             // No thread to be had: the cores keep running on the calling thread.
         }
-        if (m_pWorker && !m_Lockstep.SetWorker(m_pWorker.get()))
-            m_pWorker.reset();
     }
+    if (!m_Lockstep.SetWorker(ActiveWorker()))
+        m_pWorker.reset(); // no memory for the split's scratch
     return m_pWorker ? 1 : 0;
 }
 
+bool CSurrReverbEffect::SetLentWorker(CSurrWorkerThread* lent) {
+    m_pLent = lent;
+    if (m_Lockstep.SetWorker(ActiveWorker()))
+        return lent != nullptr;
+    m_pLent = nullptr; // no memory for the split's scratch: one thread
+    m_pWorker.reset();
+    return false;
+}
+
 void CSurrReverbEffect::WakeWorker(int32_t samples) {
-    if (m_pWorker && m_bEnabled && m_Lockstep.WillSplit(std::min(samples, MAX_BLOCK)))
+    if (m_pWorker && !m_pLent && m_bEnabled && m_Lockstep.WillSplit(std::min(samples, MAX_BLOCK)))
         m_pWorker->Wake();
 }
 

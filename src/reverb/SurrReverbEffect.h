@@ -37,6 +37,9 @@ public:
     // bit-identical to one thread. 0 (the default) stops the worker; no thread then exists.
     // Returns the threads now in use (0 when the system gives none).
     int SetWorkerThreads(int n);
+    // A worker lent by the host (not owned; null: none) takes the place of a thread of our own
+    // while it is set. Returns whether the loop will be split with it.
+    bool SetLentWorker(CSurrWorkerThread* lent);
     // Called as a block of `samples` starts through the graph: the worker, if it will take a share,
     // gets ready while the nodes before this one run.
     void WakeWorker(int32_t samples);
@@ -83,8 +86,11 @@ private:
     int32_t m_nGlide = 0;
     halvane::Glide<double> m_CrossGlide[4][3]; // smooth mode: each path's delay, gliding
 
-    // The worker thread that takes half of the lockstep loop (null: none).
+    // The worker thread that takes half of the lockstep loop (null: none), and a worker the host
+    // lends instead, which goes first.
     std::unique_ptr<CSurrWorkerThread> m_pWorker;
+    CSurrWorkerThread* m_pLent = nullptr;
+    CSurrWorkerThread* ActiveWorker() const { return m_pLent ? m_pLent : m_pWorker.get(); }
 };
 
 #endif

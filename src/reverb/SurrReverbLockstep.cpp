@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -271,7 +272,9 @@ struct CSurrReverbLockstep::Split {
     alignas(64) float partial[2 * FRAME];
     alignas(64) float x0[2 * FRAME];
     alignas(64) float x1[2 * FRAME];
-    alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME]; // half 1 has at most all six output pairs
+    // Half 1's output pair differences of two chunks: three pairs a frame as the lines are cut
+    // today, room for six (half 1 never has more than five).
+    alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME];
     alignas(64) float out[FRAME];
     alignas(64) double low[LOCKSTEP_LINES * MAX_LANES];
     CSurrSharedTasks tasks;
@@ -548,7 +551,7 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     split.tasks.Reset(2 * steps);
     split.tasks.Skip(2 * 0 + 1);           // step 0 is half 0's alone,
     split.tasks.Skip(2 * 1 + 0);           // step 1 half 1's,
-    split.tasks.Skip(2 * (steps - 1) + 0); // and so is the last
+    split.tasks.Skip(2 * (steps - 1) + 1); // and the last half 0's
     const size_t states = static_cast<size_t>(LOCKSTEP_LINES) * m_nLanes;
     std::copy(m_dState, m_dState + states, split.low);
     m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
@@ -558,13 +561,19 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
         m_pWorker->Finish();
     std::copy(split.low, split.low + states, m_dState);
     AdvancePositions(n);
-    // A thread stopped in the middle of a task held the other one up: the machine has more work
-    // than cores, and one thread does better for a while, twice as long after each stalled try.
-    // The samples are the same either way.
-    if (split.tasks.Stalls() > 0) {
+    // A thread stopped in the middle of a task held the other one up. A short stop now and then is
+    // the system's own work (an interrupt, the host of a virtual machine taking a processor for a
+    // moment) and costs less than giving up the split. A long one, or short ones in
+    // SPLIT_PAUSE_STALLS of the last 32 split blocks, mean the machine has more work than cores:
+    // one thread does better for a while, twice as long after each stalled try. The samples are
+    // the same either way.
+    m_nStallHistory = m_nStallHistory << 1 | (split.tasks.Stalls() > 0 ? 1u : 0u);
+    if (split.tasks.StallMicroseconds() > SPLIT_LONG_STALL_US ||
+        std::bitset<32>(m_nStallHistory).count() >= SPLIT_PAUSE_STALLS) {
         m_nSplitBackoff = std::clamp(m_nSplitBackoff * 2, SPLIT_PAUSE_BLOCKS, SPLIT_PAUSE_MAX);
         m_nSplitPause = m_nSplitBackoff;
-    } else if (m_nSplitPause == 0) {
+        m_nStallHistory = 1; // the stall that paused counts against the next try
+    } else if (m_nStallHistory == 0) {
         m_nSplitBackoff = 0;
     }
 }

@@ -63,9 +63,12 @@ public:
     bool WillSplit(int32_t n) const { return m_pSplit && n >= SPLIT_MIN_BLOCK && m_nSplitPause <= 1; }
     // Lines shorter than this would make the two threads meet every few frames: one thread then.
     static constexpr int32_t SPLIT_MIN_LINE = 64;
-    // Blocks that run on one thread after a split block in which a thread waited long for the
-    // other (the processors were busy with other work), before the split is tried again; doubled
-    // after each stalled try, up to SPLIT_PAUSE_MAX.
+    // Blocks that run on one thread after a split block in which a thread waited, yielding, more
+    // than SPLIT_LONG_STALL_US for the other (the processors were busy with other work), or once
+    // SPLIT_PAUSE_STALLS of the last 32 split blocks had shorter such waits, before the split is
+    // tried again; doubled after each stalled try, up to SPLIT_PAUSE_MAX.
+    static constexpr uint32_t SPLIT_LONG_STALL_US = 500;
+    static constexpr int SPLIT_PAUSE_STALLS = 4;
     static constexpr int SPLIT_PAUSE_BLOCKS = 64;
     static constexpr int SPLIT_PAUSE_MAX = 8192;
     // True while the engine holds the line samples of the cores.
@@ -115,8 +118,9 @@ private:
     friend struct Split;
     CSurrWorkerThread* m_pWorker = nullptr;
     std::unique_ptr<Split> m_pSplit;
-    int m_nSplitPause = 0;   // blocks left on one thread after a stalled split
-    int m_nSplitBackoff = 0; // the last pause
+    int m_nSplitPause = 0;        // blocks left on one thread after a stalled split
+    int m_nSplitBackoff = 0;      // the last pause
+    uint32_t m_nStallHistory = 0; // bit i: the split block i blocks back stalled
 };
 
 #endif

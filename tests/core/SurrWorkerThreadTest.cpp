@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -36,6 +37,52 @@ TEST(SurrWorkerThread, JobsRunOnceOrAreTakenBackForGood) {
     worker.Finish();
     EXPECT_EQ(runs.load(), expected + 1);
     EXPECT_EQ(expected + takenBack, 2000);
+}
+
+// A lent worker runs nothing by itself: a job waits for Help (or a take-back). Help runs a job once,
+// from the thread that calls it, and finds nothing once the job is done or taken back.
+TEST(SurrWorkerThread, LentWorkerRunsJobsOnlyInHelp) {
+    CSurrWorkerThread worker{CSurrWorkerThread::Lent{}};
+    std::atomic<int> runs{0};
+    EXPECT_FALSE(worker.Help()); // nothing handed over yet
+    worker.Start(&Count, &runs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(runs.load(), 0); // no thread of its own took it
+    EXPECT_TRUE(worker.Help());
+    EXPECT_EQ(runs.load(), 1);
+    worker.Finish(); // returns at once: the job has run
+    EXPECT_FALSE(worker.Help());
+    worker.Start(&Count, &runs);
+    EXPECT_TRUE(worker.Retract());
+    EXPECT_FALSE(worker.Help());
+    EXPECT_EQ(runs.load(), 1);
+}
+
+// The owner and a lending thread race for each job as the owner and the worker thread do: every
+// job runs once, in Help, unless the owner took it back first. Every third job the owner does not
+// try to take back, so it must wait in Finish until the lender has run it.
+TEST(SurrWorkerThread, LentJobsRunOnceOrAreTakenBackForGood) {
+    CSurrWorkerThread worker{CSurrWorkerThread::Lent{}};
+    std::atomic<int> runs{0};
+    std::atomic<int> helped{0};
+    std::atomic<bool> stop{false};
+    std::thread lender([&] {
+        while (!stop.load())
+            if (worker.Help())
+                helped.fetch_add(1);
+    });
+    int expected = 0;
+    for (int i = 0; i < 2000; ++i) {
+        worker.Start(&Count, &runs);
+        if (i % 3 == 0 || !worker.Retract()) {
+            worker.Finish();
+            ++expected;
+            ASSERT_EQ(runs.load(), expected) << "job " << i;
+        }
+    }
+    stop.store(true);
+    lender.join();
+    EXPECT_EQ(helped.load(), expected);
 }
 
 // Tasks shared by two threads: each is run by exactly one of them.

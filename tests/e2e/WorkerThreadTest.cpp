@@ -1,7 +1,9 @@
 // Opt-in worker threads: the same samples as one thread, whatever the layout, blocks and motion.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "E2eSupport.h"
 #include "Halvane.h"
@@ -95,4 +97,61 @@ TEST(Thread, WorkerThreadsAreKeptAcrossInitializeAndCopies) {
     EXPECT_EQ(ProcessInBlocks(effect, input, 3000), expected);
     EXPECT_EQ(ProcessInBlocks(copy, input, 3000), expected);
     EXPECT_EQ(effect.SetWorkerThreads(0), 0);
+}
+
+// A host's thread lends itself: the same samples as one thread whether it helps with a block, comes
+// late or never comes (the third effect has no lender, so the calling thread does every block
+// alone and must not wait for anybody). The lent worker is switched off and on between blocks,
+// and a new graph is built while the lender keeps calling.
+TEST(Thread, HostWorkerGivesTheSamplesOfOneThread) {
+    std::mt19937 rng(23);
+    int helped = 0;
+    for (const int layout : {51, 63, 1599}) {
+        const bool smooth = layout == 63;
+        SCOPED_TRACE(testing::Message() << "layout " << layout << (smooth ? " smooth" : ""));
+        const Channels input = Noise(2, 48000, 300u + static_cast<unsigned>(layout));
+        Renders r;
+        for (int e = 0; e < 3; ++e)
+            Configure(r.effect[e], layout, 2, smooth);
+        EXPECT_TRUE(r.effect[1].SetHostWorker(true));
+        EXPECT_TRUE(r.effect[2].SetHostWorker(true));
+        std::atomic<bool> stop{false};
+        std::atomic<int> calls{0};
+        std::thread lender([&] {
+            while (!stop.load())
+                if (r.effect[1].HelpProcess())
+                    calls.fetch_add(1);
+        });
+        const int outputs = r.effect[0].GetOutputChannels();
+        for (auto& out : r.out)
+            out.assign(outputs, {});
+        std::uniform_int_distribution<int> blockLength(1, 6000);
+        for (size_t start = 0; start < input[0].size();) {
+            const size_t n = std::min<size_t>(blockLength(rng), input[0].size() - start);
+            Channels part;
+            for (const auto& channel : input)
+                part.emplace_back(channel.begin() + start, channel.begin() + start + n);
+            r.effect[1].SetHostWorker(rng() % 4 != 0);
+            const bool rebuild = rng() % 16 == 0;
+            for (int e = 0; e < 3; ++e) {
+                if (rebuild) {
+                    tWAVEFORMATEX format = Format(2, 48000);
+                    r.effect[e].Initialize(&format);
+                }
+                const Channels result = RenderPlanar(r.effect[e], part, n, outputs);
+                for (int k = 0; k < outputs; ++k)
+                    r.out[e][k].insert(r.out[e][k].end(), result[k].begin(), result[k].end());
+            }
+            start += n;
+        }
+        stop.store(true);
+        lender.join();
+        helped += calls.load();
+        EXPECT_FALSE(r.effect[2].HelpProcess()); // nothing waits between blocks
+        for (int k = 0; k < outputs; ++k) {
+            EXPECT_TRUE(SameBits(r.out[1][k], r.out[0][k])) << "channel " << k;
+            EXPECT_TRUE(SameBits(r.out[2][k], r.out[0][k])) << "channel " << k;
+        }
+    }
+    EXPECT_GT(helped, 0) << "the lender never took a share: the two threads did not overlap";
 }

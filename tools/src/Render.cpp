@@ -396,6 +396,15 @@ bool RunBlocks(InputStream& input, CSurroundEffect& fx, FrameSink& out, Ears* ea
     return true;
 }
 
+// A pause in a polling loop: lets the other hardware thread of the core run.
+inline void CpuRelax() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
 // The threaded render: a reading thread, this thread processing, a writing thread, with the
 // blocks in flight held in a StageRing. The library gets the same calls of job.block frames (cut
 // where a moving source is re-placed) and the reader and writer see the stream in order, so the
@@ -413,20 +422,10 @@ public:
     }
 
     bool Run(std::atomic<int64_t>* progress, RenderStats& stats, std::string& error) {
-        std::thread reader, writer;
-        try {
-            reader = std::thread([this] { Read(); });
-            writer = std::thread([this, progress] { Write(progress); });
-        } catch (const std::system_error&) {
-            Fail(m_processError, "cannot start the reading and writing threads; render with --threads 1");
-        }
-        if (reader.joinable() && writer.joinable())
-            Process();
-        if (writer.joinable())
-            writer.join();
-        m_ring.Stop(); // the reader may wait for a slot past the end of an automatic tail
-        if (reader.joinable())
-            reader.join();
+        if (m_job.threads == 2 && m_fx.SetHostWorker(true))
+            RunTwo(progress);
+        else
+            RunThree(progress);
         // The stage that failed first stopped the others: one message at most.
         for (const std::string* e : {&m_readError, &m_processError, &m_writeError})
             if (!e->empty()) {
@@ -442,6 +441,8 @@ public:
 
 private:
     static constexpr int kSlots = 4;
+    // Polls of the lending thread with nothing to do before it sleeps: about a block's time.
+    static constexpr int kIdlePolls = 4000;
     // Frames a slot carries: whole host blocks, about one library block (or one longer host block),
     // so that small host blocks do not cost a hand-over each.
     static int SlotFrames(int block) { return block * std::max(1, HALVANE_MAX_BLOCK / block); }
@@ -463,17 +464,92 @@ private:
         m_ring.Stop();
     }
 
+    // Separate reading and writing threads around this one (--threads 3 and more).
+    void RunThree(std::atomic<int64_t>* progress) {
+        std::thread reader, writer;
+        try {
+            reader = std::thread([this] { Read(); });
+            writer = std::thread([this, progress] { Write(progress); });
+        } catch (const std::system_error&) {
+            Fail(m_processError, "cannot start the reading and writing threads; render with --threads 1");
+        }
+        if (reader.joinable() && writer.joinable())
+            Process();
+        if (writer.joinable())
+            writer.join();
+        m_ring.Stop(); // the reader may wait for a slot past the end of an automatic tail
+        if (reader.joinable())
+            reader.join();
+    }
+
+    // Two threads (--threads 2): this one processes; the other reads and writes, and in between
+    // lends itself to the library, which gives it half of the reverb's work of the block being
+    // processed. Two threads for two processors, none waiting for a third to be scheduled.
+    void RunTwo(std::atomic<int64_t>* progress) {
+        std::thread server;
+        try {
+            server = std::thread([this, progress] { Serve(progress); });
+        } catch (const std::system_error&) {
+            Fail(m_processError, "cannot start the reading and writing thread; render with --threads 1");
+        }
+        if (server.joinable()) {
+            Process();
+            server.join();
+        }
+        m_fx.SetHostWorker(false);
+    }
+
     void Read() {
+        for (Slot* slot; (slot = Take(READ)) && ReadOne(slot);) {
+        }
+    }
+
+    // Fills the slot; false once the stream has ended or failed.
+    bool ReadOne(Slot* slot) {
         std::string error;
-        for (Slot* slot; (slot = Take(READ));) {
-            const int n = m_reader.Next(slot->in, error);
-            if (n < 0)
-                return Fail(m_readError, error);
-            slot->frames = n;
-            slot->tail = m_reader.inTail();
-            m_ring.Release(READ);
-            if (n == 0)
-                return;
+        const int n = m_reader.Next(slot->in, error);
+        if (n < 0) {
+            Fail(m_readError, error);
+            return false;
+        }
+        slot->frames = n;
+        slot->tail = m_reader.inTail();
+        m_ring.Release(READ);
+        return n > 0;
+    }
+
+    // The lending thread's loop: helping the processing thread first (it holds up every stage),
+    // then writing (it frees slots), then reading ahead. With nothing to do it polls for about
+    // a block's time, then sleeps until a stage moves (or briefly, to look for help again).
+    void Serve(std::atomic<int64_t>* progress) {
+        bool reading = true;
+        bool writing = true;
+        int idle = 0;
+        uint64_t tried = ~uint64_t{0}; // the ring's changes when no stage was ready for us
+        while (writing) {
+            bool busy = m_fx.HelpProcess();
+            const uint64_t now = m_ring.changes();
+            if (now != tried) {
+                if (m_ring.stopped())
+                    return;
+                if (const int64_t block = m_ring.TryAcquire(WRITE); block >= 0) {
+                    writing = WriteOne(&m_slots[static_cast<size_t>(block % kSlots)], progress);
+                    busy = true;
+                } else if (const int64_t next = reading ? m_ring.TryAcquire(READ) : -1; next >= 0) {
+                    reading = ReadOne(&m_slots[static_cast<size_t>(next % kSlots)]);
+                    busy = true;
+                } else {
+                    tried = now;
+                }
+            }
+            if (busy) {
+                idle = 0;
+            } else if (++idle < kIdlePolls) {
+                CpuRelax();
+            } else {
+                m_ring.WaitChange(now, std::chrono::microseconds(200));
+                idle = 0;
+            }
         }
     }
 
@@ -503,23 +579,30 @@ private:
     }
 
     void Write(std::atomic<int64_t>* progress) {
-        // The final stage reads only the effect's speaker tables, which stay as they are while
-        // blocks are processed.
-        std::string error;
-        for (Slot* slot; (slot = Take(WRITE));) {
-            const int n = slot->frames;
-            if (n > 0 && !m_writer.Write(slot->out, n, error))
-                return Fail(m_writeError, error);
-            m_ring.Release(WRITE);
-            if (n == 0) {
-                if (!m_writer.Finish(error))
-                    Fail(m_writeError, error);
-                return;
-            }
-            m_written += n;
-            if (progress)
-                progress->fetch_add(n);
+        for (Slot* slot; (slot = Take(WRITE)) && WriteOne(slot, progress);) {
         }
+    }
+
+    // Writes the slot's block; false once the stream has ended (the file finished) or failed. The
+    // final stage reads only the effect's speaker tables, which stay as they are while blocks
+    // are processed.
+    bool WriteOne(Slot* slot, std::atomic<int64_t>* progress) {
+        std::string error;
+        const int n = slot->frames;
+        if (n > 0 && !m_writer.Write(slot->out, n, error)) {
+            Fail(m_writeError, error);
+            return false;
+        }
+        m_ring.Release(WRITE);
+        if (n == 0) {
+            if (!m_writer.Finish(error))
+                Fail(m_writeError, error);
+            return false;
+        }
+        m_written += n;
+        if (progress)
+            progress->fetch_add(n);
+        return true;
     }
 
     InputStream& m_input;

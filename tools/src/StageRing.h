@@ -2,6 +2,8 @@
 #ifndef HALVANE_TOOLS_STAGERING_H
 #define HALVANE_TOOLS_STAGERING_H
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -21,8 +23,16 @@ public:
     // Number of the next block `stage` works on (its slot: the number modulo slots()), once that
     // block is ready for the stage; -1 once Stop has been called.
     int64_t Acquire(int stage);
+    // Acquire without waiting: -1 while the block is not ready for the stage, or once stopped.
+    int64_t TryAcquire(int stage);
     // The stage is done with the block it acquired last.
     void Release(int stage);
+    // Releases and Stop so far: a thread that serves several stages polls this and waits for it
+    // to move (WaitChange) instead of waiting for one stage.
+    uint64_t changes() const { return m_changes.load(std::memory_order_acquire); }
+    // Returns once changes() has moved past `seen`, or after `timeout`.
+    void WaitChange(uint64_t seen, std::chrono::microseconds timeout);
+    bool stopped();
     // Wakes every stage; Acquire returns -1 from now on. A stage that fails calls it.
     void Stop();
 
@@ -32,6 +42,7 @@ private:
     const int m_slots;
     std::vector<int64_t> m_released; // blocks each stage has released
     bool m_stopped = false;
+    std::atomic<uint64_t> m_changes{0};
     std::mutex m_mutex;
     std::condition_variable m_wake;
 };

@@ -873,9 +873,10 @@ CLI::App* AddRenderCommand(CLI::App& app, CommandLine& c) {
         ->check(CLI::Range(1, 256));
     render
         ->add_option("--threads", ra.threads,
-                     "Threads the renders share (default: the number of cores); a render with two or "
-                     "more reads and writes on threads of its own, with three or more it also runs the "
-                     "reverb on two. 1 renders on one thread; the output does not depend on it")
+                     "Threads the renders share (default: the number of cores). With two a render "
+                     "processes on one while the other reads, writes and takes half of the reverb's "
+                     "work; with three or more reading and writing get a thread each and the library "
+                     "N - 2 workers. 1 renders on one thread; the output does not depend on it")
         ->check(CLI::Range(1, 256));
     render
         ->add_option("--block", ra.block,

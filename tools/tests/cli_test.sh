@@ -112,19 +112,23 @@ LIST
     ;;
 
 threads)
-    # One thread or several, small or large host blocks: the same bytes, for every layout, with a
+    # One thread or several (two: a processing thread and one that reads, writes and lends itself
+    # to the library; three: separate reading and writing threads and the library's own worker),
+    # small or large host blocks: the same bytes, for every layout, with a
     # moving source (gliding, and jumping with --exact), the corner cross-feed, fixed and automatic
     # tails, --normalize, dither and the final stage; -j over several files shares the threads
     # without changing a file.
     for layout in stereo quad 5.1 7.1-wide 4.1 6.1 7.1; do
-        for t in 1 2; do
+        for t in 1 2 3; do
             for b in 64 4096; do
                 expect 0 "$layout threads $t block $b" -- "$H" render -q -f stereo.wav "t$t-$b.wav" --layout "$layout" \
                     --threads "$t" --block "$b" --orbit 1,0.5 --corner-crossfeed --tail 0.2
             done
         done
         same t1-4096.wav t2-4096.wav
+        same t1-4096.wav t3-4096.wav
         same t1-4096.wav t2-64.wav
+        same t1-4096.wav t3-64.wav
         same t1-4096.wav t1-64.wav
         cp t1-4096.wav "ref-$layout.wav"
     done
