@@ -272,9 +272,7 @@ struct CSurrReverbLockstep::Split {
     alignas(64) float partial[2 * FRAME];
     alignas(64) float x0[2 * FRAME];
     alignas(64) float x1[2 * FRAME];
-    // Half 1's output pair differences of two chunks: three pairs a frame as the lines are cut
-    // today, room for six (half 1 never has more than five).
-    alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME];
+    alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME]; // half 1 has at most all six output pairs
     alignas(64) float out[FRAME];
     alignas(64) double low[LOCKSTEP_LINES * MAX_LANES];
     CSurrSharedTasks tasks;
@@ -551,7 +549,7 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     split.tasks.Reset(2 * steps);
     split.tasks.Skip(2 * 0 + 1);           // step 0 is half 0's alone,
     split.tasks.Skip(2 * 1 + 0);           // step 1 half 1's,
-    split.tasks.Skip(2 * (steps - 1) + 1); // and the last half 0's
+    split.tasks.Skip(2 * (steps - 1) + 0); // and so is the last
     const size_t states = static_cast<size_t>(LOCKSTEP_LINES) * m_nLanes;
     std::copy(m_dState, m_dState + states, split.low);
     m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
