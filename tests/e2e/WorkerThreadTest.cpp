@@ -19,7 +19,26 @@ constexpr int LAYOUTS[] = {3, 51, 63, 255, 271, 1595, 1599};
 struct Renders {
     CSurroundEffect effect[3];
     Channels out[3];
+
+    // Empties the outputs for the effects' channels; returns their count.
+    int StartOutputs() {
+        const int outputs = effect[0].GetOutputChannels();
+        for (auto& o : out)
+            o.assign(outputs, {});
+        return outputs;
+    }
+    void Append(int e, const Channels& block) {
+        for (size_t k = 0; k < block.size(); ++k)
+            out[e][k].insert(out[e][k].end(), block[k].begin(), block[k].end());
+    }
 };
+
+Channels Slice(const Channels& input, size_t start, size_t n) {
+    Channels part;
+    for (const auto& channel : input)
+        part.emplace_back(channel.begin() + start, channel.begin() + start + n);
+    return part;
+}
 
 void Configure(CSurroundEffect& effect, int layout, int inputs, bool smooth) {
     effect.SetSmoothing(smooth);
@@ -46,16 +65,12 @@ TEST(Thread, WorkerThreadsGiveTheSamplesOfOneThread) {
             Configure(r.effect[e], layout, inputs, smooth);
         EXPECT_EQ(r.effect[1].SetWorkerThreads(1), 1);
         EXPECT_EQ(r.effect[2].SetWorkerThreads(4), 1); // more than the graph can use
-        const int outputs = r.effect[0].GetOutputChannels();
-        for (auto& out : r.out)
-            out.assign(outputs, {});
+        const int outputs = r.StartOutputs();
 
         std::uniform_int_distribution<int> blockLength(1, 9000);
         for (size_t start = 0; start < input[0].size();) {
             const size_t n = std::min<size_t>(blockLength(rng), input[0].size() - start);
-            Channels part;
-            for (const auto& channel : input)
-                part.emplace_back(channel.begin() + start, channel.begin() + start + n);
+            const Channels part = Slice(input, start, n);
             const float x = 0.2f + static_cast<float>(rng() % 37) * 0.1f;
             const float y = 0.3f + static_cast<float>(rng() % 53) * 0.1f;
             const bool planar = rng() % 2 == 0;
@@ -69,8 +84,7 @@ TEST(Thread, WorkerThreadsGiveTheSamplesOfOneThread) {
                 const Channels result =
                     planar ? RenderPlanar(r.effect[e], part, n, outputs) : ProcessOnce(r.effect[e], part);
                 ASSERT_EQ(static_cast<int>(result.size()), outputs);
-                for (int k = 0; k < outputs; ++k)
-                    r.out[e][k].insert(r.out[e][k].end(), result[k].begin(), result[k].end());
+                r.Append(e, result);
             }
             start += n;
         }
@@ -122,15 +136,11 @@ TEST(Thread, HostWorkerGivesTheSamplesOfOneThread) {
                 if (r.effect[1].HelpProcess())
                     calls.fetch_add(1);
         });
-        const int outputs = r.effect[0].GetOutputChannels();
-        for (auto& out : r.out)
-            out.assign(outputs, {});
+        const int outputs = r.StartOutputs();
         std::uniform_int_distribution<int> blockLength(1, 6000);
         for (size_t start = 0; start < input[0].size();) {
             const size_t n = std::min<size_t>(blockLength(rng), input[0].size() - start);
-            Channels part;
-            for (const auto& channel : input)
-                part.emplace_back(channel.begin() + start, channel.begin() + start + n);
+            const Channels part = Slice(input, start, n);
             r.effect[1].SetHostWorker(rng() % 4 != 0);
             const bool rebuild = rng() % 16 == 0;
             for (int e = 0; e < 3; ++e) {
@@ -139,8 +149,7 @@ TEST(Thread, HostWorkerGivesTheSamplesOfOneThread) {
                     r.effect[e].Initialize(&format);
                 }
                 const Channels result = RenderPlanar(r.effect[e], part, n, outputs);
-                for (int k = 0; k < outputs; ++k)
-                    r.out[e][k].insert(r.out[e][k].end(), result[k].begin(), result[k].end());
+                r.Append(e, result);
             }
             start += n;
         }
