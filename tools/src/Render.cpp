@@ -10,10 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -320,12 +320,8 @@ public:
         return true;
     }
 
-    bool Write(const PlanarBlock& block, int n, std::string& error) { return Write(block, 0, n, error); }
-
-    // Frames [from, from + n) of the block.
-    bool Write(const PlanarBlock& block, int from, int n, std::string& error) {
-        for (int c = 0; c < block.channels(); ++c)
-            m_ordered[static_cast<size_t>(c)] = block.rows()[c] + from;
+    bool Write(const PlanarBlock& block, int n, std::string& error) {
+        std::copy(block.rows(), block.rows() + block.channels(), m_ordered.begin());
         // The final stage works on the samples in place and only reorders the pointers.
         if (m_post && n > 0 && !m_fx.PostProcessPlanar(m_ordered.data(), block.channels(), n)) {
             error = "the library refused its final stage";
@@ -468,8 +464,6 @@ private:
     static constexpr int kSlots = 4;
     // Polls of the lending thread with nothing to do before it sleeps: about a block's time.
     static constexpr int kIdlePolls = 4000;
-    // Frames the lending thread writes between two looks for a share of the library's work.
-    static constexpr int kLendingPiece = 1024;
     // Frames a slot carries: whole host blocks, about one library block (or one longer host block),
     // so that small host blocks do not cost a hand-over each.
     static int SlotFrames(int block) { return block * std::max(1, HALVANE_MAX_BLOCK / block); }
@@ -560,7 +554,7 @@ private:
                 if (m_ring.stopped())
                     return;
                 if (const int64_t block = m_ring.TryAcquire(WRITE); block >= 0) {
-                    writing = WriteOne(&m_slots[static_cast<size_t>(block % kSlots)], progress, true);
+                    writing = WriteOne(&m_slots[static_cast<size_t>(block % kSlots)], progress);
                     busy = true;
                 } else if (const int64_t next = reading ? m_ring.TryAcquire(READ) : -1; next >= 0) {
                     reading = ReadOne(&m_slots[static_cast<size_t>(next % kSlots)]);
@@ -613,19 +607,12 @@ private:
     // Writes the slot's block; false once the stream has ended (the file finished) or failed. The
     // final stage reads only the effect's speaker tables, which stay as they are while blocks
     // are processed.
-    bool WriteOne(Slot* slot, std::atomic<int64_t>* progress, bool lending = false) {
+    bool WriteOne(Slot* slot, std::atomic<int64_t>* progress) {
         std::string error;
         const int n = slot->frames;
-        // A lending thread writes in pieces and looks for a share of the library's work between
-        // them, so that a block being processed does not wait for a whole slot's writing.
-        const int piece = lending ? kLendingPiece : std::max(n, 1);
-        for (int done = 0; done < n; done += piece) {
-            if (!m_writer.Write(slot->out, done, std::min(piece, n - done), error)) {
-                Fail(m_writeError, error);
-                return false;
-            }
-            if (lending)
-                m_fx.HelpProcess();
+        if (n > 0 && !m_writer.Write(slot->out, n, error)) {
+            Fail(m_writeError, error);
+            return false;
         }
         m_ring.Release(WRITE);
         if (n == 0) {
