@@ -273,7 +273,7 @@ void BM_NodeReverbWorkers(benchmark::State& state) {
     node.SetSpeakersConfig(static_cast<int>(state.range(0)));
     tWAVEFORMATEX f = Format(1);
     node.Initialize(&f);
-    node.SetWorkerThreads(static_cast<int>(state.range(1)));
+    node.SetWorkers(static_cast<int>(state.range(1)), nullptr);
     const int n = HALVANE_MAX_BLOCK;
     const std::vector<float> input = Noise(n, 7);
     _SOUNDDATAEX_ block;

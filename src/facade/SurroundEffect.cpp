@@ -257,9 +257,7 @@ void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
     m_pReverb->m_bProcessAdvance = m_bProcessAdvance;
     m_pReverb->SetRevWet(m_fRevWet);
     m_pReverb->Initialize(format);
-    m_pReverb->SetWorkerThreads(m_nWorkerThreads);
-    if (m_bHostWorker)
-        m_pReverb->SetLentWorker(m_pHostWorker);
+    m_pReverb->SetWorkers(m_nWorkerThreads, m_bHostWorker ? m_pHostWorker : nullptr);
     m_pReverb->SetInput(m_pMux);
 }
 

@@ -243,8 +243,8 @@ int CSurroundEffect::SetWorkerThreads(int n) {
     // One extra thread is all the graph can use today.
     m_nWorkerThreads = std::clamp(n, 0, 1);
     if (!m_bInitialized)
-        return m_nWorkerThreads;
-    return m_pReverb->SetWorkerThreads(m_nWorkerThreads);
+        return m_bHostWorker ? 0 : m_nWorkerThreads;
+    return m_pReverb->SetWorkers(m_nWorkerThreads, m_bHostWorker ? m_pHostWorker : nullptr);
 }
 
 bool CSurroundEffect::SetHostWorker(bool on) {
@@ -252,8 +252,10 @@ bool CSurroundEffect::SetHostWorker(bool on) {
     if (on && !m_pHostWorker)
         m_pHostWorker = new (std::nothrow) CSurrWorkerThread(CSurrWorkerThread::Lent{});
     m_bHostWorker = on && m_pHostWorker;
-    if (m_bInitialized && !m_pReverb->SetLentWorker(m_bHostWorker ? m_pHostWorker : nullptr))
-        m_bHostWorker = false;
+    if (m_bInitialized) {
+        m_pReverb->SetWorkers(m_nWorkerThreads, m_bHostWorker ? m_pHostWorker : nullptr);
+        m_bHostWorker = m_pReverb->HasLentWorker();
+    }
     return m_bHostWorker;
 }
 

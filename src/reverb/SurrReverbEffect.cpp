@@ -219,9 +219,10 @@ void CSurrReverbEffect::SyncCores() {
     m_Lockstep.HandBack(m_pFdn);
 }
 
-int CSurrReverbEffect::SetWorkerThreads(int n) {
-    if (n <= 0) {
-        m_pWorker.reset();
+int CSurrReverbEffect::SetWorkers(int threads, CSurrWorkerThread* lent) {
+    m_pLent = lent;
+    if (threads <= 0 || lent) {
+        m_pWorker.reset(); // a lent worker takes the place of our own
     } else if (!m_pWorker) {
         try {
             m_pWorker = std::make_unique<CSurrWorkerThread>();
@@ -229,18 +230,11 @@ int CSurrReverbEffect::SetWorkerThreads(int n) {
             // No thread to be had: the cores keep running on the calling thread.
         }
     }
-    if (!m_Lockstep.SetWorker(ActiveWorker()))
-        m_pWorker.reset(); // no memory for the split's scratch
+    if (!m_Lockstep.SetWorker(ActiveWorker())) { // no memory for the split's scratch: one thread
+        m_pLent = nullptr;
+        m_pWorker.reset();
+    }
     return m_pWorker ? 1 : 0;
-}
-
-bool CSurrReverbEffect::SetLentWorker(CSurrWorkerThread* lent) {
-    m_pLent = lent;
-    if (m_Lockstep.SetWorker(ActiveWorker()))
-        return lent != nullptr;
-    m_pLent = nullptr; // no memory for the split's scratch: one thread
-    m_pWorker.reset();
-    return false;
 }
 
 void CSurrReverbEffect::WakeWorker(int32_t samples) {

@@ -33,13 +33,13 @@ public:
     // low-pass states stay live in the cores). SyncCores puts the samples back into the cores, for
     // anyone who reads or runs a core directly; the next block takes them over again.
     void SyncCores();
-    // With a worker thread (n > 0), the lockstep loop of long enough blocks runs on two threads,
-    // bit-identical to one thread. 0 (the default) stops the worker; no thread then exists.
-    // Returns the threads now in use (0 when the system gives none).
-    int SetWorkerThreads(int n);
-    // A worker lent by the host (not owned; null: none) takes the place of a thread of our own
-    // while it is set. Returns whether the loop will be split with it.
-    bool SetLentWorker(CSurrWorkerThread* lent);
+    // With a worker (threads > 0: a thread of our own; or `lent`, a worker the host's thread runs
+    // jobs for, not owned), the lockstep loop of long enough blocks runs on two threads,
+    // bit-identical to one thread. A lent worker takes the place of our own thread; neither (0 and
+    // null, the default) leaves no thread. Returns the threads of our own now in use (0 when the
+    // system gives none).
+    int SetWorkers(int threads, CSurrWorkerThread* lent);
+    bool HasLentWorker() const { return m_pLent != nullptr; }
     // Called as a block of `samples` starts through the graph: the worker, if it will take a share,
     // gets ready while the nodes before this one run.
     void WakeWorker(int32_t samples);

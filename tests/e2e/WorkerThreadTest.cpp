@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#ifdef __linux__
+#include <dirent.h>
+#endif
 #include <random>
 #include <thread>
 
@@ -164,3 +167,39 @@ TEST(Thread, HostWorkerGivesTheSamplesOfOneThread) {
     }
     EXPECT_GT(helped, 0) << "the lender never took a share: the two threads did not overlap";
 }
+
+#ifdef __linux__
+namespace {
+int ThreadsOfThisProcess() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(dir))
+            n += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return n;
+}
+} // namespace
+
+// While a host's thread is lent, the library starts no thread of its own, whatever SetWorkerThreads
+// asked for; taking the loan back brings the library's thread back. A copy does not take the loan.
+TEST(Thread, HostWorkerTakesThePlaceOfTheLibraryThread) {
+    const int before = ThreadsOfThisProcess();
+    CSurroundEffect effect;
+    EXPECT_EQ(effect.SetWorkerThreads(1), 1); // no graph yet: what Initialize will start
+    EXPECT_TRUE(effect.SetHostWorker(true));
+    EXPECT_EQ(effect.SetWorkerThreads(1), 0);
+    tWAVEFORMATEX format = Format(2, 48000);
+    effect.Initialize(&format);
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    EXPECT_FALSE(effect.SetHostWorker(false));
+    EXPECT_EQ(ThreadsOfThisProcess(), before + 1);
+    EXPECT_EQ(effect.SetWorkerThreads(1), 1);
+    EXPECT_TRUE(effect.SetHostWorker(true));
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    CSurroundEffect copy(effect);
+    copy.Initialize(&format);
+    EXPECT_EQ(ThreadsOfThisProcess(), before + 1); // the copy's own worker
+    EXPECT_FALSE(copy.HelpProcess());
+}
+#endif

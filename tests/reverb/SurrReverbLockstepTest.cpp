@@ -101,7 +101,7 @@ void ExpectNodeMatchesCores(Isa isa, int code, int workers) {
     Apply(node, STEPS[0]);
     tWAVEFORMATEX f = Format(48000);
     node.Initialize(&f);
-    node.SetWorkerThreads(workers);
+    node.SetWorkers(workers, nullptr);
     const int channels = node.m_nSpeakers;
     std::vector<CSurrReverbFdnEffect> twin(channels);
     for (CSurrReverbFdnEffect& core : twin)
@@ -129,7 +129,7 @@ void ExpectNodeMatchesCores(Isa isa, int code, int workers) {
             Apply(twin, STEPS[step]);
         }
         if (workers > 0 && rng() % 5 == 0)
-            node.SetWorkerThreads(rng() % 2 == 0 ? 1 : 0); // the lines change hands mid-tail
+            node.SetWorkers(rng() % 2 == 0 ? 1 : 0, nullptr); // the lines change hands mid-tail
     }
     ExpectSameCores(node, twin);
 }
