@@ -256,7 +256,7 @@ void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
     m_pReverb->SetRevHFDecay(m_fRevHFDecay);
     m_pReverb->m_bProcessAdvance = m_bProcessAdvance;
     m_pReverb->SetRevWet(m_fRevWet);
-    m_pReverb->Initialize(format);
+    m_pReverb->InitializeBeforeLayout(format); // Initialize's last step hands it the layout
     m_pReverb->SetWorkers(m_nWorkerThreads, m_bHostWorker ? m_pHostWorker : nullptr);
     m_pReverb->SetInput(m_pMux);
 }

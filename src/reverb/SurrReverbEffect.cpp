@@ -130,14 +130,23 @@ void CSurrReverbEffect::DeleteCores() {
 }
 
 void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format) {
+    Initialize(format, true);
+}
+
+void CSurrReverbEffect::InitializeBeforeLayout(tWAVEFORMATEX* format) {
+    Initialize(format, false);
+}
+
+void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format, bool buildCores) {
     CSurrBaseEffect::Initialize(format);
     Free();
-    m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
-
-    // Cores and delay nodes each work on one channel of the stream.
-    tWAVEFORMATEX mono = *format;
-    mono.nChannels = 1;
-    CreateCores(&mono);
+    if (buildCores) {
+        m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
+        // Cores and delay nodes each work on one channel of the stream.
+        tWAVEFORMATEX mono = *format;
+        mono.nChannels = 1;
+        CreateCores(&mono);
+    }
 
     SetCrossDelays(false);
     m_CornerHistory = halvane::History(4 * HISTORY);

@@ -21,6 +21,10 @@ public:
     CSurrReverbEffect(const CSurrReverbEffect&) = delete; // owns its cores and delay nodes
     CSurrReverbEffect& operator=(const CSurrReverbEffect&) = delete;
     void Initialize(tWAVEFORMATEX* format) override;
+    // Initialize for a caller that hands the layout over next: SetSpeakersConfig builds the cores
+    // then, so they are built once rather than built and at once replaced. Until then the node
+    // has no cores and must not process.
+    void InitializeBeforeLayout(tWAVEFORMATEX* format);
     void Free() override;
     void SetSpeakersConfig(int code) override; // one new core per channel
     void UpdateParams() override;              // hands the levels and room size to every core
@@ -64,6 +68,7 @@ public:
     int32_t m_nCrossDelay[4][3] = {};
 
 private:
+    void Initialize(tWAVEFORMATEX* format, bool buildCores);
     void CreateCores(tWAVEFORMATEX* monoFormat);
     void ReserveForGlides();
     bool CoresGliding() const;
