@@ -383,6 +383,17 @@ private:
     // The worker that a host's thread lends itself to: made once, kept until the object goes, so
     // that HelpProcess never sees it freed.
     CSurrWorkerThread* m_pHostWorker = nullptr;
+
+    // Initialize and assignment retire the graph's delay, reverb, splitter and sum nodes instead of
+    // destroying them: the next graph takes over their sample memory (delay histories, reverb
+    // lines, block buffers), cleared where it was played through, rather than allocating it again.
+    // Free drops them.
+    void RetireGraph();
+    void DropRetired();
+    CSurrMovingOffEffect* m_pRetiredMovingOff = nullptr;
+    CSurrReverbEffect* m_pRetiredReverb = nullptr;
+    CSurrEffectMux* m_pRetiredMux = nullptr;
+    CSurrEffectSum* m_pRetiredSum = nullptr;
 };
 
 #endif // HALVANE_H

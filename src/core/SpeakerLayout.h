@@ -2,6 +2,8 @@
 #ifndef HALVANE_CORE_SPEAKERLAYOUT_H
 #define HALVANE_CORE_SPEAKERLAYOUT_H
 
+#include <cstddef>
+
 #include "Halvane.h"
 #include "HalvaneLayouts.h"
 
@@ -15,6 +17,17 @@ constexpr int SPEAKER_BITS = 11;
 constexpr int MAX_CHANNELS = HALVANE_MAX_CHANNELS;
 // Largest block, in samples per channel, that one pull carries through the graph.
 constexpr int MAX_BLOCK = HALVANE_MAX_BLOCK;
+
+// Gives a node's block record `channels` buffers of MAX_BLOCK floats, keeping the ones it has when
+// their number fits: their samples are undefined either way, as after Allocate.
+inline void KeepOrAllocate(_SOUNDDATAEX_& record, int channels) {
+    if (record.Channels.size() != static_cast<size_t>(channels)) {
+        record.Allocate(channels, MAX_BLOCK);
+        return;
+    }
+    record.nSamples = MAX_BLOCK;
+    record.nReserved = 0;
+}
 
 // Speed of sound held as float: the delay arithmetic divides by that float's value.
 constexpr float SPEED_OF_SOUND = HALVANE_SPEED_OF_SOUND;

@@ -33,6 +33,16 @@ inline void PoisonForSanitizer(const void* p, size_t bytes) {
 #endif
 }
 
+// Undoes PoisonForSanitizer over [p, p + bytes), for memory that is laid out anew.
+inline void UnpoisonForSanitizer(const void* p, size_t bytes) {
+#if defined(HALVANE_ADDRESS_SANITIZER)
+    __asan_unpoison_memory_region(p, bytes);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
 // The floats come from calloc: a block this large (a quarter megabyte for a delay node) arrives
 // straight from the system as zero pages that are not touched until used, so a graph that is
 // built often pays only for the part of each delay it plays through. A ring written in turn from

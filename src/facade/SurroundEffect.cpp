@@ -87,7 +87,7 @@ CSurroundEffect::CSurroundEffect(const CSurroundEffect& other)
 
 CSurroundEffect& CSurroundEffect::operator=(const CSurroundEffect& other) {
     if (this != &other) {
-        CSurroundEffect::Free();
+        RetireGraph(); // the next Initialize reuses its memory
         CSurrBaseEffect::operator=(other);
         CopyParameters(other);
     }
@@ -121,22 +121,53 @@ CSurroundEffect::~CSurroundEffect() {
 }
 
 void CSurroundEffect::Free() {
+    RetireGraph();
+    DropRetired();
+}
+
+namespace {
+
+template <typename Node>
+void Destroy(Node*& node) {
+    delete node;
+    node = nullptr;
+}
+
+// Sets a graph node aside for the next graph (see RetireGraph in Halvane.h). A node set aside
+// earlier and not taken over since (the graph was retired twice without a build between) goes.
+template <typename Node>
+void Retire(Node*& node, Node*& retired) {
+    if (!node)
+        return;
+    delete retired;
+    retired = node;
+    node = nullptr;
+}
+
+} // namespace
+
+void CSurroundEffect::DropRetired() {
+    Destroy(m_pRetiredMovingOff);
+    Destroy(m_pRetiredReverb);
+    Destroy(m_pRetiredMux);
+    Destroy(m_pRetiredSum);
+}
+
+void CSurroundEffect::RetireGraph() {
     m_bInitialized = false;
-    auto destroy = [](auto*& node) {
-        delete node;
-        node = nullptr;
-    };
-    destroy(m_pLowPass);
-    destroy(m_pDecomp);
-    destroy(m_pLFEFilter);
-    destroy(m_pPos);
-    destroy(m_pMovingOff);
-    destroy(m_pReverb);
-    destroy(m_pEars);
-    destroy(m_pVolume);
-    destroy(m_pVolumeEx);
-    destroy(m_pMux);
-    destroy(m_pSum);
+    if (m_pReverb)
+        m_pReverb->SetWorkers(0, nullptr); // a retired node keeps no thread, nor a lent one
+    Retire(m_pMovingOff, m_pRetiredMovingOff);
+    Retire(m_pReverb, m_pRetiredReverb);
+    Retire(m_pMux, m_pRetiredMux);
+    Retire(m_pSum, m_pRetiredSum);
+    Destroy(m_pLowPass);
+    Destroy(m_pDecomp);
+    Destroy(m_pLFEFilter);
+    Destroy(m_pPos);
+    Destroy(m_pEars);
+    Destroy(m_pVolume);
+    Destroy(m_pVolumeEx);
     m_pOutput = nullptr;
     m_nGraphInputs = 0;
 }
@@ -154,7 +185,7 @@ void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
         m_nSpeakers = inputs;
         return;
     }
-    Free();
+    RetireGraph();
 
     FormatChannelsRestorer restorer(format);
     // Every node sees the output channel count of the layout.
@@ -167,6 +198,7 @@ void CSurroundEffect::Initialize(tWAVEFORMATEX* format) {
     BuildJoin(format);
     PrepareRealtimeBuffers(inputs);
 
+    DropRetired(); // what is left of the old graph holds no sample memory any more
     format->nChannels = static_cast<uint16_t>(inputs);
     m_pOutput = m_pVolumeEx;
     m_bInitialized = true;
@@ -201,6 +233,8 @@ void CSurroundEffect::BuildSourceStages(tWAVEFORMATEX* format, int inputs) {
 // behind them.
 void CSurroundEffect::BuildDelayStages(tWAVEFORMATEX* format) {
     m_pMovingOff = new CSurrMovingOffEffect();
+    if (m_pRetiredMovingOff)
+        m_pMovingOff->TakeDelays(*m_pRetiredMovingOff);
     m_pMovingOff->SetRoomSize(m_fRoomWidth, m_fRoomDepth);
     m_pMovingOff->SetSoundPos(m_fSoundX, m_fSoundY);
     m_pMovingOff->Initialize(format);
@@ -221,6 +255,8 @@ void CSurroundEffect::BuildDelayStages(tWAVEFORMATEX* format) {
 // The splitter that feeds the direct branch and the reverb branch the same block.
 void CSurroundEffect::BuildSplitter(tWAVEFORMATEX* format) {
     m_pMux = new CSurrEffectMux();
+    if (m_pRetiredMux)
+        m_pMux->TakeCache(*m_pRetiredMux);
     m_pMux->m_nOutputs = 2;
     m_pMux->Initialize(format);
     m_pMux->SetInput(m_pMovingOff);
@@ -247,6 +283,8 @@ void CSurroundEffect::BuildDirectBranch(tWAVEFORMATEX* format) {
 // Reverb branch: the feedback-delay-network reverb on every speaker.
 void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
     m_pReverb = new CSurrReverbEffect();
+    if (m_pRetiredReverb)
+        m_pReverb->TakeMemory(*m_pRetiredReverb);
     // The smooth mode's glide first, so that the cores get lines for the largest room as they are
     // built, rather than growing them when Initialize applies the mode at its end.
     m_pReverb->SetGlide(m_bSmoothing ? GlideSamples(m_nSamplesPerSec) : 0);
@@ -265,6 +303,8 @@ void CSurroundEffect::BuildReverbBranch(tWAVEFORMATEX* format) {
 void CSurroundEffect::BuildJoin(tWAVEFORMATEX* format) {
     // The sum pulls the direct branch first, then the reverb: that fixes the splitter's cycle.
     m_pSum = new CSurrEffectSum();
+    if (m_pRetiredSum)
+        m_pSum->TakeBuffer(*m_pRetiredSum);
     m_pSum->Initialize(format);
     m_pSum->m_fDryOutVolume = m_fDryOutVolume;
     m_pSum->SetInput(m_pVolume);
@@ -276,11 +316,15 @@ void CSurroundEffect::BuildJoin(tWAVEFORMATEX* format) {
     m_pVolumeEx->SetInput(m_pSum);
 }
 
-// Buffers of the realtime path, sized once for the longest block and every channel.
+// Buffers of the realtime path, sized once for the longest block and every channel. A graph built
+// again keeps them as they are: every block writes the samples it reads there (the input copied
+// in, every speaker channel written by the splitting stage) before anything reads them.
 void CSurroundEffect::PrepareRealtimeBuffers(int inputs) {
     m_RtBlock.Channels.reserve(MAX_CHANNELS);
-    m_RtInput.assign(2 * MAX_BLOCK, 0.0f);
-    m_RtOutput.assign(MAX_CHANNELS * MAX_BLOCK, 0.0f);
+    if (m_RtInput.size() != 2 * MAX_BLOCK)
+        m_RtInput.assign(2 * MAX_BLOCK, 0.0f);
+    if (m_RtOutput.size() != MAX_CHANNELS * MAX_BLOCK)
+        m_RtOutput.assign(MAX_CHANNELS * MAX_BLOCK, 0.0f);
     for (int c = 0; c < MAX_CHANNELS; ++c)
         m_RtOutputChannels[c] = m_RtOutput.data() + c * MAX_BLOCK;
     m_nGraphInputs = inputs;

@@ -13,7 +13,13 @@ CSurrEffectMux::~CSurrEffectMux() {
 
 void CSurrEffectMux::SetSpeakersConfig(int code) {
     CSurrBaseEffect::SetSpeakersConfig(code);
-    m_Cache.Allocate(m_nSpeakers, MAX_BLOCK);
+    KeepOrAllocate(m_Cache, m_nSpeakers); // the first pull of every cycle writes what the others read
+}
+
+void CSurrEffectMux::TakeCache(CSurrEffectMux& old) {
+    m_Cache.Release();
+    m_Cache = std::move(old.m_Cache);
+    old.m_Cache.Channels.clear(); // the buffers are this node's now
 }
 
 // One upstream pull per cycle of m_nOutputs pulls: the first pull of a cycle fills the cache, the

@@ -8,6 +8,8 @@ class CSurrEffectMux : public CSurrBaseEffect {
 public:
     ~CSurrEffectMux() override;
     void SetSpeakersConfig(int code) override; // sizes the cache for the layout
+    // Takes the cache of a splitter about to be destroyed; a layout of as many channels keeps it.
+    void TakeCache(CSurrEffectMux& old);
     int GetBuffer(_SOUNDDATAEX_* data) override;
 
     int32_t m_nOutputs = 0; // consumers per cycle

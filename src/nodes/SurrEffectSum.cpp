@@ -22,7 +22,13 @@ void CSurrEffectSum::SetInput(CSurrBaseEffect* input) {
 
 void CSurrEffectSum::SetSpeakersConfig(int code) {
     CSurrBaseEffect::SetSpeakersConfig(code);
-    m_Buffer.Allocate(m_nSpeakers, MAX_BLOCK);
+    KeepOrAllocate(m_Buffer, m_nSpeakers); // the second input writes every block it hands over
+}
+
+void CSurrEffectSum::TakeBuffer(CSurrEffectSum& old) {
+    m_Buffer.Release();
+    m_Buffer = std::move(old.m_Buffer);
+    old.m_Buffer.Channels.clear(); // the buffers are this node's now
 }
 
 int CSurrEffectSum::Process(_SOUNDDATAEX_* data) {

@@ -10,6 +10,8 @@ public:
     void Free() override;                           // releases the second input's buffer
     void SetInput(CSurrBaseEffect* input) override; // appends an input
     void SetSpeakersConfig(int code) override;      // sizes the buffer for the layout
+    // Takes the buffer of a sum about to be destroyed; a layout of as many channels keeps it.
+    void TakeBuffer(CSurrEffectSum& old);
     int Process(_SOUNDDATAEX_* data) override;
 
     CSurrBaseEffect* m_pInputs[10] = {}; // inputs in the order they were set

@@ -40,6 +40,12 @@ void CSurrMovingOffEffect::Initialize(tWAVEFORMATEX* format) {
     }
 }
 
+void CSurrMovingOffEffect::TakeDelays(CSurrMovingOffEffect& old) {
+    for (int c = 0; c < MAX_CHANNELS; ++c)
+        if (!m_pDelays[c])
+            std::swap(m_pDelays[c], old.m_pDelays[c]);
+}
+
 void CSurrMovingOffEffect::SetGlide(int32_t samples) {
     m_nGlide = samples;
     for (CSurrEffectDelayEx* delay : m_pDelays)

@@ -17,6 +17,9 @@ public:
     int Process(_SOUNDDATAEX_* data) override;
     // Smooth mode: the travel-time delays glide (see CSurrEffectDelayEx::SetGlide); 0 jumps.
     void SetGlide(int32_t samples);
+    // Takes over the delay nodes of a node about to be destroyed, so that Initialize, called next,
+    // hands their histories on to its own delay nodes instead of allocating.
+    void TakeDelays(CSurrMovingOffEffect& old);
 
     CSurrEffectDelayEx* m_pDelays[10] = {}; // delay node of each channel; owned
     float m_fDistance[10] = {};             // source-to-speaker distance, metres

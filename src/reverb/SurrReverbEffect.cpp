@@ -80,13 +80,27 @@ int32_t GlideCrossPath(Glide<double>& path, const float* ring, int32_t oldest, f
 CSurrReverbEffect::CSurrReverbEffect() = default;
 
 CSurrReverbEffect::~CSurrReverbEffect() {
+    m_Lockstep.Forget();
+    for (CSurrReverbFdnEffect*& core : m_pFdn) { // their lines go with them
+        delete core;
+        core = nullptr;
+    }
     CSurrReverbEffect::Free();
     m_CoreOut.Release();
 }
 
 void CSurrReverbEffect::CreateCores(tWAVEFORMATEX* monoFormat) {
-    for (int i = 0; i < m_nSpeakers && i < MAX_CHANNELS; ++i) {
-        m_pFdn[i] = new CSurrReverbFdnEffect();
+    for (int i = 0; i < MAX_CHANNELS; ++i) {
+        // The memory of the core this one replaces; a layout of fewer channels lets the rest go.
+        halvane::History spare = std::move(m_SpareLines[i]);
+        if (i >= m_nSpeakers) {
+            m_SpareScratch[i][0].reset();
+            m_SpareScratch[i][1].reset();
+            continue;
+        }
+        m_pFdn[i] =
+            new CSurrReverbFdnEffect(std::move(m_SpareScratch[i][0]), std::move(m_SpareScratch[i][1]));
+        m_pFdn[i]->GiveLines(std::move(spare));
         m_pFdn[i]->SetGlide(m_nGlide); // before the room size builds the lines
         m_pFdn[i]->Initialize(monoFormat);
     }
@@ -123,9 +137,13 @@ bool CSurrReverbEffect::CoresGliding() const {
 
 void CSurrReverbEffect::DeleteCores() {
     m_Lockstep.Forget(); // what it held belongs to these cores
-    for (CSurrReverbFdnEffect*& core : m_pFdn) {
-        delete core;
-        core = nullptr;
+    for (int i = 0; i < MAX_CHANNELS; ++i) {
+        if (m_pFdn[i]) {
+            m_SpareLines[i] = m_pFdn[i]->TakeLines();
+            m_pFdn[i]->TakeScratch(m_SpareScratch[i][0], m_SpareScratch[i][1]);
+        }
+        delete m_pFdn[i];
+        m_pFdn[i] = nullptr;
     }
 }
 
@@ -137,11 +155,38 @@ void CSurrReverbEffect::InitializeBeforeLayout(tWAVEFORMATEX* format) {
     Initialize(format, false);
 }
 
+void CSurrReverbEffect::TakeMemory(CSurrReverbEffect& old) {
+    old.DeleteCores();
+    for (int i = 0; i < MAX_CHANNELS; ++i) {
+        m_SpareLines[i] = std::move(old.m_SpareLines[i]);
+        m_SpareScratch[i][0] = std::move(old.m_SpareScratch[i][0]);
+        m_SpareScratch[i][1] = std::move(old.m_SpareScratch[i][1]);
+    }
+    m_CoreOut = std::move(old.m_CoreOut);
+    old.m_CoreOut.Channels.clear(); // the buffers are this node's now
+    m_CornerHistory = std::move(old.m_CornerHistory);
+    m_nCornerWritten = old.m_nCornerWritten;
+    m_Lockstep.TakeStorage(old.m_Lockstep);
+}
+
 void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format, bool buildCores) {
     CSurrBaseEffect::Initialize(format);
+    // The corner histories are kept and cleared where they were written: all four advance
+    // together from place 0, so the same first places of each.
+    halvane::History corners = std::move(m_CornerHistory);
+    if (corners.Size() == 4 * HISTORY) {
+        for (int q = 0; q < 4; ++q)
+            std::memset(corners.Data() + static_cast<size_t>(q) * HISTORY, 0,
+                        sizeof(float) * static_cast<size_t>(m_nCornerWritten));
+    } else {
+        corners = halvane::History(4 * HISTORY);
+    }
+    m_nCornerWritten = 0;
+    _SOUNDDATAEX_ coreOut = std::move(m_CoreOut); // kept when its shape fits
     Free();
+    m_CoreOut = std::move(coreOut);
     if (buildCores) {
-        m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
+        halvane::KeepOrAllocate(m_CoreOut, m_nSpeakers);
         // Cores and delay nodes each work on one channel of the stream.
         tWAVEFORMATEX mono = *format;
         mono.nChannels = 1;
@@ -149,7 +194,7 @@ void CSurrReverbEffect::Initialize(tWAVEFORMATEX* format, bool buildCores) {
     }
 
     SetCrossDelays(false);
-    m_CornerHistory = halvane::History(4 * HISTORY);
+    m_CornerHistory = std::move(corners);
     for (int32_t& oldest : m_nCornerOldest)
         oldest = 0;
 
@@ -197,7 +242,7 @@ void CSurrReverbEffect::SetSpeakersConfig(int code) {
     mono.nChannels = 1;
     mono.nSamplesPerSec = static_cast<uint32_t>(m_nSamplesPerSec);
     CreateCores(&mono);
-    m_CoreOut.Allocate(m_nSpeakers, MAX_BLOCK);
+    halvane::KeepOrAllocate(m_CoreOut, m_nSpeakers);
     UpdateParams();
     ReserveForGlides();
 }
@@ -336,6 +381,7 @@ void CSurrReverbEffect::ProcessPiece(_SOUNDDATAEX_* data, int32_t offset, int32_
         if (m_nCornerOldest[q] >= HISTORY) // n <= HISTORY: one turn at most
             m_nCornerOldest[q] -= HISTORY;
     }
+    m_nCornerWritten = std::min(HISTORY, m_nCornerWritten + n);
     for (int g = 0; g < 4; ++g)
         CrossFeed(g, data, offset, n);
 }

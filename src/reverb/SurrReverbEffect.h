@@ -25,6 +25,10 @@ public:
     // then, so they are built once rather than built and at once replaced. Until then the node
     // has no cores and must not process.
     void InitializeBeforeLayout(tWAVEFORMATEX* format);
+    // Takes over the sample memory of a node about to be destroyed (the corner histories, the
+    // lockstep engine's lines), so that Initialize, called next, clears what that node played
+    // through instead of allocating again.
+    void TakeMemory(CSurrReverbEffect& old);
     void Free() override;
     void SetSpeakersConfig(int code) override; // one new core per channel
     void UpdateParams() override;              // hands the levels and room size to every core
@@ -85,6 +89,10 @@ private:
     // oldest at m_nCornerOldest. Built by Initialize so that blocks never allocate.
     halvane::History m_CornerHistory; // 4 x HISTORY, corner q from q * HISTORY on
     int32_t m_nCornerOldest[4] = {};
+    int32_t m_nCornerWritten = 0; // places 0 .. m_nCornerWritten - 1 of each history may hold samples
+    // Line blocks of the cores last deleted, silent, for the cores built next.
+    halvane::History m_SpareLines[10];
+    std::unique_ptr<float[]> m_SpareScratch[10][2]; // and their per-block scratch
     // Runs the cores side by side in SIMD lanes when they are in step (they are built together,
     // share their levels and always process the same blocks).
     CSurrReverbLockstep m_Lockstep;

@@ -151,14 +151,24 @@ constexpr int32_t LINE_GUARD = 8;
 // The bank's twelve lines of sizes[k] floats, silent, in one block from calloc: a large room's
 // lines, or the smooth mode's lines sized for the largest room, cost only the pages the lines
 // play through. Each line starts on an even float, so that its guard fills whole 8-byte granules.
-void PlaceLines(FdnBank& bank, const int32_t* sizes) {
+// A silent spare block at least that large is taken instead.
+void PlaceLines(FdnBank& bank, const int32_t* sizes, halvane::History& spare) {
     int32_t stride[LINES];
     int32_t total = 0;
     for (int k = 0; k < LINES; ++k) {
         stride[k] = (sizes[k] + 1) / 2 * 2 + LINE_GUARD;
         total += stride[k];
     }
-    bank.m_Lines = halvane::History(total);
+    if (spare.Size() >= total) {
+        // Laid out anew: the old guards go, and the floats past the new lines count as a guard.
+        bank.m_Lines = std::move(spare);
+        float* block = bank.m_Lines.Data();
+        halvane::UnpoisonForSanitizer(block, sizeof(float) * static_cast<size_t>(bank.m_Lines.Size()));
+        halvane::PoisonForSanitizer(block + total,
+                                    sizeof(float) * static_cast<size_t>(bank.m_Lines.Size() - total));
+    } else {
+        bank.m_Lines = halvane::History(total);
+    }
     float* line = bank.m_Lines.Data();
     for (int k = 0; k < LINES; ++k) {
         bank.m_pLine[k] = line;
@@ -168,9 +178,45 @@ void PlaceLines(FdnBank& bank, const int32_t* sizes) {
     }
 }
 
+// Lays the bank's lines out again for sizes[k] floats each (each at least its length), in the
+// block they are in when it is large enough, their samples kept and the rest silent. Lines move
+// from the last to the first: each lands at or after its old place and past every line before it.
+bool GrowInPlace(FdnBank& bank, const int32_t* sizes) {
+    int32_t stride[LINES];
+    int32_t total = 0;
+    for (int k = 0; k < LINES; ++k) {
+        stride[k] = (sizes[k] + 1) / 2 * 2 + LINE_GUARD;
+        total += stride[k];
+    }
+    if (bank.m_Lines.Size() < total)
+        return false;
+    float* block = bank.m_Lines.Data();
+    halvane::UnpoisonForSanitizer(block, sizeof(float) * static_cast<size_t>(bank.m_Lines.Size()));
+    int32_t start[LINES];
+    for (int k = 0, at = 0; k < LINES; at += stride[k++])
+        start[k] = at;
+    for (int k = LINES - 1; k >= 0; --k)
+        std::memmove(block + start[k], bank.m_pLine[k],
+                     sizeof(float) * static_cast<size_t>(bank.m_nLineLength[k]));
+    for (int k = 0; k < LINES; ++k) {
+        const int32_t length = bank.m_nLineLength[k];
+        std::memset(block + start[k] + length, 0, sizeof(float) * static_cast<size_t>(stride[k] - length));
+        bank.m_pLine[k] = block + start[k];
+        halvane::PoisonForSanitizer(block + start[k] + sizes[k],
+                                    sizeof(float) * static_cast<size_t>(stride[k] - sizes[k]));
+    }
+    halvane::PoisonForSanitizer(block + total,
+                                sizeof(float) * static_cast<size_t>(bank.m_Lines.Size() - total));
+    return true;
+}
+
 } // namespace
 
-CSurrReverbFdnEffect::CSurrReverbFdnEffect() : m_OutL(new float[MAX_BLOCK]), m_OutR(new float[MAX_BLOCK]) {
+CSurrReverbFdnEffect::CSurrReverbFdnEffect() : CSurrReverbFdnEffect(nullptr, nullptr) {}
+
+CSurrReverbFdnEffect::CSurrReverbFdnEffect(std::unique_ptr<float[]> outL, std::unique_ptr<float[]> outR)
+    : m_OutL(outL ? std::move(outL) : std::unique_ptr<float[]>(new float[MAX_BLOCK])),
+      m_OutR(outR ? std::move(outR) : std::unique_ptr<float[]>(new float[MAX_BLOCK])) {
     ClearBank(m_LeftBank);
     ClearBank(m_RightBank);
 }
@@ -184,6 +230,7 @@ void CSurrReverbFdnEffect::Free() {
     FreeBank(m_RightBank);
     m_nLineSetId = 0;
     m_nCapacity = 0;
+    m_nLinesWritten = 0;
     m_bRing = false;
     m_bTailSilent = false;
     m_nDelayDone = m_nDelayLength = 0;
@@ -217,10 +264,26 @@ void CSurrReverbFdnEffect::SetRoomSize(float metres) {
         m_bTailSilent = true;
         return;
     }
+    halvane::History lines = TakeLines(); // the new lines reuse it when they fit
+    if (!lines.Empty())
+        m_SpareLines = std::move(lines);
     Free();
     m_fRoomSize = clamped;
     AllocateLines();
     ResetPositions();
+}
+
+halvane::History CSurrReverbFdnEffect::TakeLines() {
+    FdnBank& bank = m_LeftBank;
+    if (!bank.m_pLine[0])
+        return halvane::History();
+    for (int k = 0; k < LINES && bank.m_pLine[k]; ++k) {
+        const int32_t size = m_nCapacity > 0 ? m_nCapacity : bank.m_nLineLength[k];
+        std::memset(bank.m_pLine[k], 0, sizeof(float) * static_cast<size_t>(std::min(size, m_nLinesWritten)));
+    }
+    halvane::History lines = std::move(bank.m_Lines);
+    Free();
+    return lines;
 }
 
 // Half the scaled length, rounded down, doubled plus one: every line is odd.
@@ -254,10 +317,22 @@ void CSurrReverbFdnEffect::AllocateLines() {
         if (m_nChannels == 2)
             m_RightBank.m_nLineLength[k] = lengths[k];
     }
-    PlaceLines(m_LeftBank, sizes);
+    PlaceLines(m_LeftBank, sizes, m_SpareLines);
     if (m_nChannels == 2)
-        PlaceLines(m_RightBank, sizes);
+        PlaceLines(m_RightBank, sizes, m_SpareLines);
+    m_SpareLines = halvane::History();
+    m_nLinesWritten = 0;
     m_bTailSilent = true;
+}
+
+// A jumping layout writes each line below its length; a ring anywhere in its capacity.
+void CSurrReverbFdnEffect::NoteLinesWritten() {
+    int32_t reach = m_bRing ? m_nCapacity : 0;
+    for (const FdnBank* bank : {&m_LeftBank, &m_RightBank})
+        for (int k = 0; k < LINES; ++k)
+            if (bank->m_pLine[k])
+                reach = std::max(reach, bank->m_nLineLength[k]);
+    m_nLinesWritten = std::max(m_nLinesWritten, reach);
 }
 
 int32_t CSurrReverbFdnEffect::SmoothCapacity() const {
@@ -272,10 +347,10 @@ void CSurrReverbFdnEffect::GrowLines() {
     int32_t sizes[LINES];
     std::fill(sizes, sizes + LINES, capacity);
     for (FdnBank* bank : {&m_LeftBank, &m_RightBank}) {
-        if (!bank->m_pLine[0])
+        if (!bank->m_pLine[0] || GrowInPlace(*bank, sizes))
             continue;
         FdnBank grown;
-        PlaceLines(grown, sizes);
+        PlaceLines(grown, sizes, m_SpareLines);
         for (int k = 0; k < LINES; ++k) {
             std::memcpy(grown.m_pLine[k], bank->m_pLine[k],
                         sizeof(float) * static_cast<size_t>(bank->m_nLineLength[k]));
@@ -283,6 +358,7 @@ void CSurrReverbFdnEffect::GrowLines() {
         }
         bank->m_Lines = std::move(grown.m_Lines);
     }
+    m_SpareLines = halvane::History();
     m_bTailSilent = true;
     m_nCapacity = capacity;
     m_nLineSetId = NewLineSetId(); // new buffers: whoever held the old ones must not take these for them
@@ -313,6 +389,7 @@ int CSurrReverbFdnEffect::Process(_SOUNDDATA_ data) {
             nspsbMpy1(m_fDry, data.pRight, n);
         return 1;
     }
+    NoteLinesWritten();
     // Every sample depends only on those before it, so pieces of MAX_BLOCK give the same samples
     // as the whole block at once.
     for (int32_t done = 0; done < n; done += MAX_BLOCK) {

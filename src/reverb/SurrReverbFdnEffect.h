@@ -56,6 +56,8 @@ public:
     }
 
     CSurrReverbFdnEffect();
+    // With the per-block scratch of a core it replaces (see TakeScratch); null ones are allocated.
+    CSurrReverbFdnEffect(std::unique_ptr<float[]> outL, std::unique_ptr<float[]> outR);
     ~CSurrReverbFdnEffect() override;
     CSurrReverbFdnEffect(const CSurrReverbFdnEffect&) = delete; // owns its lines
     CSurrReverbFdnEffect& operator=(const CSurrReverbFdnEffect&) = delete;
@@ -91,6 +93,24 @@ public:
     bool Gliding() const;
     // Floats each line can hold: the current length, or in the smooth mode the largest room's.
     int32_t LineCapacity() const { return m_nCapacity; }
+    // False from the moment the lines are built until samples first run through them (or are
+    // handed back into them): until then every line is silent.
+    bool LinesWritten() const { return m_nLinesWritten > 0; }
+    // The lines may hold samples now, in their current layout. Process notes it itself; the
+    // lockstep engine calls it when it hands samples back.
+    void NoteLinesWritten();
+    // The block that holds the lines, silent again (only the places written are cleared); the
+    // core is left without lines. Empty when it has none.
+    halvane::History TakeLines();
+    // A silent block (from TakeLines) that the lines built next use, when it is large enough,
+    // instead of allocating.
+    void GiveLines(halvane::History lines) { m_SpareLines = std::move(lines); }
+    // Hands over the per-block scratch (it holds nothing from one block to the next) to a core
+    // built to replace this one; this core must not process any more.
+    void TakeScratch(std::unique_ptr<float[]>& outL, std::unique_ptr<float[]>& outR) {
+        outL = std::move(m_OutL);
+        outR = std::move(m_OutR);
+    }
 
     FdnBank m_LeftBank;
     FdnBank m_RightBank;
@@ -127,6 +147,8 @@ private:
     // m_nRingWrite - 1; once the glide ends the lines return to the jumping layout (length, position).
     int32_t m_nGlide = 0;
     int32_t m_nCapacity = 0;
+    int32_t m_nLinesWritten = 0;   // first places of every line that may hold samples (0: silent)
+    halvane::History m_SpareLines; // silent; the next lines built take it if it is large enough
     bool m_bRing = false;
     // In the jumping layout: every line is silent past its length (lines as built, or cleared).
     bool m_bTailSilent = false;

@@ -118,6 +118,7 @@ void CSurrReverbFdnEffect::ToRing() {
     }
     m_nRingWrite = 0;
     m_bRing = true;
+    m_nLinesWritten = m_nCapacity;
     m_bTailSilent = false;
 }
 

@@ -377,6 +377,13 @@ bool CSurrReverbLockstep::Allocate(int lanes, const int32_t* lengths) {
     return true;
 }
 
+void CSurrReverbLockstep::TakeStorage(CSurrReverbLockstep& old) {
+    Forget();
+    old.Forget();
+    std::swap(m_pStorage, old.m_pStorage);
+    std::swap(m_nCapacity, old.m_nCapacity);
+}
+
 void CSurrReverbLockstep::Reserve(CSurrReverbFdnEffect* const* cores, int count) {
     if (Holds(cores, count) || !CanRun(cores, count))
         return;
@@ -401,11 +408,14 @@ bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
     const int lanes = LanesFor(count);
     if (!Allocate(lanes, Bank(cores[0]).m_nLineLength))
         return false;
+    bool silent = true; // cores whose lines were never written: nothing to copy but zeros
+    for (int c = 0; c < count; ++c)
+        silent = silent && !cores[c]->LinesWritten();
     for (int k = 0; k < LOCKSTEP_LINES; ++k) {
         const int32_t length = m_nLength[k];
         float* dst = m_pLine[k];
         std::fill(dst, dst + static_cast<int64_t>(length) * lanes, 0.0f);
-        for (int c = 0; c < count; ++c) {
+        for (int c = 0; c < count && !silent; ++c) {
             const float* src = Bank(cores[c]).m_pLine[k];
             for (int32_t p = 0; p < length; ++p)
                 dst[static_cast<int64_t>(p) * lanes + c] = src[p];
@@ -424,6 +434,7 @@ bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
         std::fill(std::begin(m_pSplit->x1), std::end(m_pSplit->x1), 0.0f);
     }
     m_nCores = count;
+    m_bRan = false;
     return true;
 }
 
@@ -436,12 +447,15 @@ void CSurrReverbLockstep::HandBack(CSurrReverbFdnEffect* const* cores) {
             continue;
         FdnBank& bank = core->m_LeftBank;
         for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+            // Until a block ran, the core's own lines still hold what was taken over.
             const float* src = m_pLine[k];
-            for (int32_t p = 0; p < m_nLength[k]; ++p)
+            for (int32_t p = 0; p < m_nLength[k] && m_bRan; ++p)
                 bank.m_pLine[k][p] = src[static_cast<int64_t>(p) * lanes + c];
             bank.m_nLinePos[k] = m_nPos[k];
             bank.m_fLowpassState[k] = static_cast<float>(m_dState[k * lanes + c]);
         }
+        if (m_bRan)
+            core->NoteLinesWritten();
     }
     m_nCores = 0;
 }
@@ -487,6 +501,7 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
         }
     }
 
+    m_bRan = true;
     const CSurrReverbFdnEffect* first = cores[0];
     // Damping is on only for a positive coefficient (NaN included in "off"), as in the core.
     const bool damp = first->m_fHFDecay > 0.0f;

@@ -52,6 +52,9 @@ public:
         m_nCores = 0;
         m_nLanes = 0;
     }
+    // Takes the lines' storage of an engine about to be destroyed (its node's graph is being
+    // rebuilt), forgetting what either held, so that cores built next allocate nothing here.
+    void TakeStorage(CSurrReverbLockstep& old);
     // With a worker thread, blocks of SPLIT_MIN_BLOCK samples or more run on two threads at once,
     // each taking six of the twelve lines, with the samples of one thread. Sizes the scratch that
     // needs (false, and one thread, when there is no memory for it); null goes back to one thread.
@@ -103,8 +106,9 @@ private:
     // Low-pass state of mix output j, lane c at j * lanes + c: float values, held widened so that the
     // loop loads them as they are.
     double m_dState[12 * MAX_LANES] = {};
-    int m_nLanes = 0; // vector width: 4 or 8
-    int m_nCores = 0; // cores whose line samples are held; 0: none
+    int m_nLanes = 0;    // vector width: 4 or 8
+    int m_nCores = 0;    // cores whose line samples are held; 0: none
+    bool m_bRan = false; // a block ran since the samples were taken over
     uint64_t m_nLineSetId[MAX_LANES] = {};
     // Lane-interleaved input and output of one piece of the block.
     static constexpr int PIECE = 256;

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "dsp/History.h"
 #include "nodes/NodeTestSupport.h"
 #include "reverb/SurrReverbFdnEffect.h"
+#include "reverb/SurrReverbLockstep.h"
 #include "support/Signals.h"
 
 namespace {
@@ -373,5 +376,74 @@ TEST(SurrReverbFdnEffect, GlidesEndInTheJumpingCoresState) {
             energy += static_cast<double>(v) * v;
         EXPECT_TRUE(std::isfinite(energy));
         EXPECT_GT(energy, 1.0);
+    }
+}
+
+// A core's lines, taken when it is replaced, must come back silent wherever they were written (by
+// the core's own blocks, by its rings while the lengths glide, or by the lockstep engine handing
+// samples back), so that new lines built in the block start as calloc'd ones do.
+TEST(SurrReverbFdnEffect, TakenLinesAreSilentAndServeTheNextLinesAsNewOnes) {
+    const Params p{0.2f, 1.8f, 0.9f, 0.42f, 9.0f};
+    const std::vector<float> input = Noise(30000, 21u);
+    const auto play = [&](CSurrReverbFdnEffect& core, size_t from, size_t to) {
+        std::vector<float> x(input.begin() + static_cast<long>(from), input.begin() + static_cast<long>(to));
+        for (size_t at = 0; at < x.size(); at += 1500) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(1500, x.size() - at));
+            core.Process(_SOUNDDATA_{n, x.data() + at, nullptr});
+        }
+        return x;
+    };
+    const auto expectSilent = [](halvane::History& lines, const char* how) {
+        ASSERT_FALSE(lines.Empty()) << how;
+        halvane::UnpoisonForSanitizer(lines.Data(), sizeof(float) * static_cast<size_t>(lines.Size()));
+        const float* begin = lines.Data();
+        const float* end = begin + lines.Size();
+        EXPECT_EQ(std::find_if(begin, end, [](float v) { return v != 0.0f; }), end) << how;
+    };
+
+    for (bool smooth : {false, true}) {
+        SCOPED_TRACE(smooth ? "smooth mode" : "exact mode");
+        CSurrReverbFdnEffect used;
+        if (smooth)
+            used.SetGlide(960);
+        Configure(used, 1, 48000, p);
+        EXPECT_FALSE(used.LinesWritten());
+        play(used, 0, 12000);
+        used.SetRoomSize(14.0f); // smooth: the lines glide as rings over their whole capacity
+        play(used, 12000, 20000);
+        EXPECT_TRUE(used.LinesWritten());
+        halvane::History lines = used.TakeLines();
+        expectSilent(lines, "played on its own");
+
+        // A core built in that block plays as one with new lines.
+        CSurrReverbFdnEffect reused, fresh;
+        for (CSurrReverbFdnEffect* core : {&reused, &fresh})
+            if (smooth)
+                core->SetGlide(960);
+        reused.GiveLines(std::move(lines));
+        Configure(reused, 1, 48000, Params{p.dry, p.wet, p.gain, p.decay, 6.0f});
+        Configure(fresh, 1, 48000, Params{p.dry, p.wet, p.gain, p.decay, 6.0f});
+        const std::vector<float> expected = play(fresh, 0, 20000);
+        EXPECT_TRUE(SameBits(play(reused, 0, 20000), expected));
+    }
+
+    // Cores run by the lockstep engine: their own lines hold samples only once handed back.
+    std::vector<CSurrReverbFdnEffect> cores(4);
+    CSurrReverbFdnEffect* table[CSurrReverbLockstep::MAX_LANES] = {};
+    for (size_t c = 0; c < cores.size(); ++c) {
+        Configure(cores[c], 1, 48000, p);
+        table[c] = &cores[c];
+    }
+    CSurrReverbLockstep engine;
+    std::vector<std::vector<float>> x(cores.size(), std::vector<float>(input.begin(), input.begin() + 3000));
+    std::vector<float*> channels;
+    for (auto& channel : x)
+        channels.push_back(channel.data());
+    ASSERT_TRUE(engine.Process(table, channels.data(), static_cast<int>(cores.size()), 3000));
+    engine.HandBack(table);
+    for (CSurrReverbFdnEffect& core : cores) {
+        EXPECT_TRUE(core.LinesWritten());
+        halvane::History lines = core.TakeLines();
+        expectSilent(lines, "handed back by the lockstep engine");
     }
 }
