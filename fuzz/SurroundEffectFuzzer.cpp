@@ -34,7 +34,7 @@ namespace {
 // long call sequences rather than long records. Once per input a record may reach past one of
 // the graph's 4096-sample blocks, up to MAX_SAMPLES; past the budget, records of a few samples
 // keep every later call of a long sequence checked.
-constexpr long SAMPLE_BUDGET = 2400;
+constexpr long SAMPLE_BUDGET = 1200;
 constexpr int MAX_SAMPLES = HALVANE_MAX_BLOCK + 800;
 constexpr int MAX_CALLS = 400;
 // Graph rebuilds (Initialize, a layout handed to the graph) one input may ask for: each costs one
@@ -210,14 +210,17 @@ enum Insane : uint32_t {
 
 // One object, its twin (when the mode has one) and what the fuzzer knows of their state.
 struct Slot {
-    std::unique_ptr<FuzzEffect> a = std::make_unique<FuzzEffect>();
+    std::unique_ptr<FuzzEffect> a;
     std::unique_ptr<FuzzEffect> b;
     uint32_t insane = 0;
     bool tainted = false; // the graph may hold non-finite state since it was built
 
-    explicit Slot(Twin twin, bool smooth) {
+    // Objects handed in (reset ones kept from an earlier input) are used; others are made.
+    explicit Slot(Twin twin, bool smooth, std::unique_ptr<FuzzEffect> objectA = nullptr,
+                  std::unique_ptr<FuzzEffect> objectB = nullptr)
+        : a(objectA ? std::move(objectA) : std::make_unique<FuzzEffect>()) {
         if (twin != Twin::None)
-            b = std::make_unique<FuzzEffect>();
+            b = objectB ? std::move(objectB) : std::make_unique<FuzzEffect>();
         a->SetSmoothing(smooth);
         if (b)
             b->SetSmoothing(smooth);
@@ -722,13 +725,36 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     return 0;
 }
 
+// The objects of each slot (object, twin) are kept from one input to the next: the graph a kept
+// object builds takes over the sample memory of its last one, which spares most of the cost of a
+// run under AddressSanitizer (it maps every large block on its own and marks it at allocation and
+// at release). A kept object is assigned a default object as it is put aside, so the next input
+// finds the parameters of a fresh one and no graph; whether it then gives a fresh object's
+// samples is checked by the twin, which is a fresh object in one input of FRESH_TWIN_EVERY (the
+// first one included, so an input run on its own uses fresh objects only).
+constexpr unsigned FRESH_TWIN_EVERY = 16;
+unsigned g_inputs = 0;
+std::unique_ptr<FuzzEffect> g_kept[2][2];
+
+// The object with a default object's parameters and no graph (its memory kept), or a new one.
+std::unique_ptr<FuzzEffect> Renewed(std::unique_ptr<FuzzEffect> object) {
+    if (!object)
+        return std::make_unique<FuzzEffect>();
+    *object = FuzzEffect();
+    return object;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in(data, size);
     const uint8_t setup = in.Byte();
     const Twin twin = static_cast<Twin>(setup & 3);
     const bool smooth = (setup & 4) != 0;
-    std::unique_ptr<Slot> slots[2] = {std::make_unique<Slot>(twin, smooth),
-                                      std::make_unique<Slot>(twin, smooth)};
+    const bool freshTwin = g_inputs++ % FRESH_TWIN_EVERY == 0;
+    std::unique_ptr<Slot> slots[2];
+    for (int k = 0; k < 2; ++k)
+        slots[k] =
+            std::make_unique<Slot>(twin, smooth, std::move(g_kept[k][0]),
+                                   twin != Twin::None && !freshTwin ? std::move(g_kept[k][1]) : nullptr);
     Budget budget;
     int rebuilds = MAX_REBUILDS;
 
@@ -780,15 +806,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 30:
             RunProcessPlanar(s, twin, in, budget, static_cast<uint32_t>(call));
             break;
-        case 31: { // copy construction into either slot
-            const int to = in.Bool();
-            auto copy = std::make_unique<Slot>(Twin::None, false);
-            copy->a = std::make_unique<FuzzEffect>(*s.a);
-            if (s.b)
-                copy->b = std::make_unique<FuzzEffect>(*s.b);
-            copy->insane = s.insane & ~SPEAKER_VOLUME;
-            copy->tainted = s.tainted;
-            slots[to] = std::move(copy);
+        case 31: { // copy construction into either slot, the copy assigned to the slot's own object
+            Slot& to = *slots[in.Bool()];
+            const FuzzEffect copyA(*s.a);
+            std::unique_ptr<FuzzEffect> copyB = s.b ? std::make_unique<FuzzEffect>(*s.b) : nullptr;
+            *to.a = copyA;
+            if (copyB && to.b)
+                *to.b = *copyB;
+            else
+                to.b = std::move(copyB);
+            to.insane = s.insane & ~SPEAKER_VOLUME;
+            to.tainted = s.tainted;
             break;
         }
         case 32: { // assignment, self-assignment included
@@ -830,9 +858,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 s.b->BuildChannelMap();
             break;
         }
-        case 36: // a fresh object in either slot, in the library's default mode
-            slots[in.Bool()] = std::make_unique<Slot>(twin, false);
+        case 36: { // a fresh object in either slot, in the library's default mode: the slot's own, reset
+            std::unique_ptr<Slot>& to = slots[in.Bool()];
+            to = std::make_unique<Slot>(twin, false, Renewed(std::move(to->a)),
+                                        to->b ? Renewed(std::move(to->b)) : nullptr);
             break;
+        }
         default:
             Setter(kind, *s.a, in, &s, rebuild);
             if (s.b) {
@@ -841,6 +872,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             break;
         }
+    }
+    for (int k = 0; k < 2; ++k) {
+        g_kept[k][0] = Renewed(std::move(slots[k]->a));
+        if (slots[k]->b)
+            g_kept[k][1] = Renewed(std::move(slots[k]->b));
     }
     return 0;
 }
