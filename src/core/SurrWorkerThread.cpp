@@ -55,11 +55,12 @@ void SetFloatMode([[maybe_unused]] unsigned int mode) {
 } // namespace
 
 void CSurrSharedTasks::WaitDone(int task) {
-    if (SpinUntil([&] { return m_State[task].load(std::memory_order_acquire) == DONE; }))
+    std::atomic<uint8_t>& state = State(task);
+    if (SpinUntil([&] { return state.load(std::memory_order_acquire) == DONE; }))
         return;
     m_nStalls.fetch_add(1, std::memory_order_relaxed);
     const auto start = std::chrono::steady_clock::now();
-    while (m_State[task].load(std::memory_order_acquire) != DONE)
+    while (state.load(std::memory_order_acquire) != DONE)
         std::this_thread::yield();
     const auto waited =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);

@@ -71,22 +71,29 @@ private:
 // off its core; a thread waits only for a task the other one is running. Reset (and Skip the
 // tasks that have nothing to do) before the job is handed over; Stalls, after the job, tells how
 // many waits came to yielding the core (the other thread stopped in the middle of a task).
+//
+// Even and odd tasks keep their states on cache lines of their own: a user that gives each thread
+// one parity (the reverb's split: half 0 the even tasks, half 1 the odd ones) has each thread
+// write mostly its own line, and a look at the other's task reads it without taking it over.
 class CSurrSharedTasks {
 public:
     static constexpr int MAX_TASKS = 512;
     void Reset(int count) {
         for (int i = 0; i < count; ++i)
-            m_State[i].store(FREE, std::memory_order_relaxed);
+            State(i).store(FREE, std::memory_order_relaxed);
         m_nStalls.store(0, std::memory_order_relaxed);
         m_nStallMicroseconds.store(0, std::memory_order_relaxed);
     }
-    void Skip(int task) { m_State[task].store(DONE, std::memory_order_relaxed); }
-    // True for the one thread that gets the task.
+    void Skip(int task) { State(task).store(DONE, std::memory_order_relaxed); }
+    // True for the one thread that gets the task. A task already taken is seen by a plain read,
+    // which leaves the other thread's cache line where it is.
     bool Take(int task) {
+        std::atomic<uint8_t>& state = State(task);
         uint8_t expected = FREE;
-        return m_State[task].compare_exchange_strong(expected, TAKEN, std::memory_order_acq_rel);
+        return state.load(std::memory_order_relaxed) == FREE &&
+               state.compare_exchange_strong(expected, TAKEN, std::memory_order_acq_rel);
     }
-    void Done(int task) { m_State[task].store(DONE, std::memory_order_release); }
+    void Done(int task) { State(task).store(DONE, std::memory_order_release); }
     // Returns once the task is done; everything it wrote is then visible here.
     void WaitDone(int task);
     uint32_t Stalls() const { return m_nStalls.load(std::memory_order_relaxed); }
@@ -95,8 +102,10 @@ public:
 
 private:
     enum : uint8_t { FREE, TAKEN, DONE };
-    std::atomic<uint8_t> m_State[MAX_TASKS] = {};
-    std::atomic<uint32_t> m_nStalls{0};
+    std::atomic<uint8_t>& State(int task) { return m_State[task & 1][task >> 1]; }
+    // Rows of 256 states, four whole cache lines each.
+    alignas(64) std::atomic<uint8_t> m_State[2][MAX_TASKS / 2] = {};
+    alignas(64) std::atomic<uint32_t> m_nStalls{0};
     std::atomic<uint32_t> m_nStallMicroseconds{0};
 };
 
