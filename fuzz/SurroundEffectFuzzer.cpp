@@ -34,7 +34,7 @@ namespace {
 // long call sequences rather than long records. Once per input a record may reach past one of
 // the graph's 4096-sample blocks, up to MAX_SAMPLES; past the budget, records of a few samples
 // keep every later call of a long sequence checked.
-constexpr long SAMPLE_BUDGET = 1200;
+constexpr long SAMPLE_BUDGET = 800;
 constexpr int MAX_SAMPLES = HALVANE_MAX_BLOCK + 800;
 constexpr int MAX_CALLS = 400;
 // Graph rebuilds (Initialize, a layout handed to the graph) one input may ask for: each costs one
@@ -732,7 +732,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 // finds the parameters of a fresh one and no graph; whether it then gives a fresh object's
 // samples is checked by the twin, which is a fresh object in one input of FRESH_TWIN_EVERY (the
 // first one included, so an input run on its own uses fresh objects only).
-constexpr unsigned FRESH_TWIN_EVERY = 16;
+constexpr unsigned FRESH_TWIN_EVERY = 64;
 unsigned g_inputs = 0;
 std::unique_ptr<FuzzEffect> g_kept[2][2];
 
