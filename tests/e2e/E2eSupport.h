@@ -59,6 +59,20 @@ inline Channels ProcessInBlocks(CSurroundEffect& effect, const Channels& input, 
     return output;
 }
 
+// One ProcessPlanar call on frames [start, start + n) of `input`, writing the same frames of
+// every channel of `output`; returns the call's result.
+inline int ProcessPlanarAt(CSurroundEffect& effect, const Channels& input, Channels& output, size_t start,
+                           size_t n) {
+    std::vector<const float*> in;
+    for (const auto& channel : input)
+        in.push_back(channel.data() + start);
+    std::vector<float*> out;
+    for (auto& channel : output)
+        out.push_back(channel.data() + start);
+    return effect.ProcessPlanar(in.data(), static_cast<int>(in.size()), out.data(),
+                                static_cast<int>(out.size()), static_cast<int>(n));
+}
+
 // Hands `input` to ProcessPlanar in calls of `block` samples, writing `outputs` channels that start
 // out as `fill`; `result` gets the AND of the calls' results.
 inline Channels RenderPlanar(CSurroundEffect& effect, const Channels& input, size_t block, int outputs,
@@ -68,16 +82,8 @@ inline Channels RenderPlanar(CSurroundEffect& effect, const Channels& input, siz
     for (auto& channel : output)
         channel.assign(total, fill);
     int all = 1;
-    for (size_t start = 0; start < total; start += block) {
-        std::vector<const float*> in;
-        for (const auto& channel : input)
-            in.push_back(channel.data() + start);
-        std::vector<float*> out;
-        for (auto& channel : output)
-            out.push_back(channel.data() + start);
-        all &= effect.ProcessPlanar(in.data(), static_cast<int>(in.size()), out.data(), outputs,
-                                    static_cast<int>(std::min(block, total - start)));
-    }
+    for (size_t start = 0; start < total; start += block)
+        all &= ProcessPlanarAt(effect, input, output, start, std::min(block, total - start));
     if (result)
         *result = all;
     return output;

@@ -58,13 +58,7 @@ Channels Play(CSurroundEffect& effect, const Stream& s, unsigned seed, size_t sa
                 effect.SetRoomSize(0.5f * s.width, s.depth, true);
             ++changes;
         }
-        std::vector<const float*> in;
-        for (const auto& channel : input)
-            in.push_back(channel.data() + start);
-        std::vector<float*> out;
-        for (auto& channel : output)
-            out.push_back(channel.data() + start);
-        EXPECT_EQ(effect.ProcessPlanar(in.data(), s.inputs, out.data(), outputs, block), 1);
+        EXPECT_EQ(ProcessPlanarAt(effect, input, output, start, static_cast<size_t>(block)), 1);
         start += static_cast<size_t>(block);
     }
     return output;

@@ -60,15 +60,7 @@ Channels Render(CSurroundEffect& effect, const Channels& in, const std::function
             size_t n = end - at;
             if (random)
                 n = std::min(n, static_cast<size_t>(1 + (*random)() % 300));
-            std::vector<const float*> ip;
-            for (const auto& c : in)
-                ip.push_back(c.data() + at);
-            std::vector<float*> op;
-            for (auto& c : out)
-                op.push_back(c.data() + at);
-            EXPECT_EQ(effect.ProcessPlanar(ip.data(), static_cast<int>(ip.size()), op.data(), outputs,
-                                           static_cast<int>(n)),
-                      1);
+            EXPECT_EQ(ProcessPlanarAt(effect, in, out, at, n), 1);
             at += n;
         }
     }
