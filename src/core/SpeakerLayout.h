@@ -3,6 +3,7 @@
 #define HALVANE_CORE_SPEAKERLAYOUT_H
 
 #include <cstddef>
+#include <utility>
 
 #include "Halvane.h"
 #include "HalvaneLayouts.h"
@@ -27,6 +28,14 @@ inline void KeepOrAllocate(_SOUNDDATAEX_& record, int channels) {
     }
     record.nSamples = MAX_BLOCK;
     record.nReserved = 0;
+}
+
+// Moves the buffers of `from` (a record about to go with its node) into `to`, freeing what `to`
+// held: the buffers belong to `to` from then on, and `from` is left empty.
+inline void TakeRecord(_SOUNDDATAEX_& to, _SOUNDDATAEX_& from) {
+    to.Release();
+    to = std::move(from);
+    from.Channels.clear();
 }
 
 // Speed of sound held as float: the delay arithmetic divides by that float's value.

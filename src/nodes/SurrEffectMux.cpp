@@ -17,9 +17,7 @@ void CSurrEffectMux::SetSpeakersConfig(int code) {
 }
 
 void CSurrEffectMux::TakeCache(CSurrEffectMux& old) {
-    m_Cache.Release();
-    m_Cache = std::move(old.m_Cache);
-    old.m_Cache.Channels.clear(); // the buffers are this node's now
+    TakeRecord(m_Cache, old.m_Cache);
 }
 
 // One upstream pull per cycle of m_nOutputs pulls: the first pull of a cycle fills the cache, the

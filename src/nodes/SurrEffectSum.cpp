@@ -26,9 +26,7 @@ void CSurrEffectSum::SetSpeakersConfig(int code) {
 }
 
 void CSurrEffectSum::TakeBuffer(CSurrEffectSum& old) {
-    m_Buffer.Release();
-    m_Buffer = std::move(old.m_Buffer);
-    old.m_Buffer.Channels.clear(); // the buffers are this node's now
+    TakeRecord(m_Buffer, old.m_Buffer);
 }
 
 int CSurrEffectSum::Process(_SOUNDDATAEX_* data) {

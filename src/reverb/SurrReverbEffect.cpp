@@ -162,8 +162,7 @@ void CSurrReverbEffect::TakeMemory(CSurrReverbEffect& old) {
         m_SpareScratch[i][0] = std::move(old.m_SpareScratch[i][0]);
         m_SpareScratch[i][1] = std::move(old.m_SpareScratch[i][1]);
     }
-    m_CoreOut = std::move(old.m_CoreOut);
-    old.m_CoreOut.Channels.clear(); // the buffers are this node's now
+    halvane::TakeRecord(m_CoreOut, old.m_CoreOut);
     m_CornerHistory = std::move(old.m_CornerHistory);
     m_nCornerWritten = old.m_nCornerWritten;
     m_Lockstep.TakeStorage(old.m_Lockstep);
