@@ -148,17 +148,24 @@ void FreeBank(FdnBank& bank) {
 // overrun of one line into the next as it would between two allocations.
 constexpr int32_t LINE_GUARD = 8;
 
+// Floats from each line's start to the next one's for lines of sizes[k] floats: the line rounded
+// up to an even count, then its guard. Returns their sum, the floats the bank's block needs.
+int32_t LineStrides(const int32_t* sizes, int32_t* stride) {
+    int32_t total = 0;
+    for (int k = 0; k < LINES; ++k) {
+        stride[k] = (sizes[k] + 1) / 2 * 2 + LINE_GUARD;
+        total += stride[k];
+    }
+    return total;
+}
+
 // The bank's twelve lines of sizes[k] floats, silent, in one block from calloc: a large room's
 // lines, or the smooth mode's lines sized for the largest room, cost only the pages the lines
 // play through. Each line starts on an even float, so that its guard fills whole 8-byte granules.
 // A silent spare block at least that large is taken instead.
 void PlaceLines(FdnBank& bank, const int32_t* sizes, halvane::History& spare) {
     int32_t stride[LINES];
-    int32_t total = 0;
-    for (int k = 0; k < LINES; ++k) {
-        stride[k] = (sizes[k] + 1) / 2 * 2 + LINE_GUARD;
-        total += stride[k];
-    }
+    const int32_t total = LineStrides(sizes, stride);
     if (spare.Size() >= total) {
         // Laid out anew: the old guards go, and the floats past the new lines count as a guard.
         bank.m_Lines = std::move(spare);
@@ -183,11 +190,7 @@ void PlaceLines(FdnBank& bank, const int32_t* sizes, halvane::History& spare) {
 // from the last to the first: each lands at or after its old place and past every line before it.
 bool GrowInPlace(FdnBank& bank, const int32_t* sizes) {
     int32_t stride[LINES];
-    int32_t total = 0;
-    for (int k = 0; k < LINES; ++k) {
-        stride[k] = (sizes[k] + 1) / 2 * 2 + LINE_GUARD;
-        total += stride[k];
-    }
+    const int32_t total = LineStrides(sizes, stride);
     if (bank.m_Lines.Size() < total)
         return false;
     float* block = bank.m_Lines.Data();
