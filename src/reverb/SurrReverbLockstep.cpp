@@ -54,16 +54,13 @@ struct SplitArgs {
     float* sums;
     float* lastLine1;
     float* partial;
-    // Each half's own scratch: its input, two chunks lane-interleaved; half 1's pair differences
-    // and outputs of one chunk.
-    float* x[2];
-    double* pairs;
+    // The whole block's input and output, lane-interleaved by the calling thread before and after
+    // the halves run (so that the worker spends its share on the network alone); half 1's pair
+    // differences of one chunk.
+    const float* x;
     float* out;
-    double* low; // the low-pass states while the halves run, vector-aligned
-    // Lane-interleaves the block's samples [from, from + len) into `in`, and back out.
-    void* engine;
-    void (*load)(void* engine, int32_t from, int32_t len, float* in);
-    void (*store)(void* engine, const float* out, int32_t from, int32_t len);
+    double* pairs;
+    double* low;             // the low-pass states while the halves run, vector-aligned
     CSurrSharedTasks* tasks; // task 2 * step + half
 };
 
@@ -270,10 +267,9 @@ struct CSurrReverbLockstep::Split {
     alignas(64) float sums[2 * FRAME];
     alignas(64) float lastLine1[2 * FRAME];
     alignas(64) float partial[2 * FRAME];
-    alignas(64) float x0[2 * FRAME];
-    alignas(64) float x1[2 * FRAME];
+    alignas(64) float x[MAX_BLOCK * MAX_LANES];
+    alignas(64) float out[MAX_BLOCK * MAX_LANES];
     alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME]; // half 1 has at most all six output pairs
-    alignas(64) float out[FRAME];
     alignas(64) double low[LOCKSTEP_LINES * MAX_LANES];
     CSurrSharedTasks tasks;
     SplitArgs args;
@@ -429,10 +425,8 @@ bool CSurrReverbLockstep::Adopt(CSurrReverbFdnEffect* const* cores, int count) {
         m_nLineSetId[c] = cores[c]->m_nLineSetId;
     // Lanes without a core carry silence.
     std::fill(m_In, m_In + PIECE * MAX_LANES, 0.0f);
-    if (m_pSplit) {
-        std::fill(std::begin(m_pSplit->x0), std::end(m_pSplit->x0), 0.0f);
-        std::fill(std::begin(m_pSplit->x1), std::end(m_pSplit->x1), 0.0f);
-    }
+    if (m_pSplit)
+        std::fill(std::begin(m_pSplit->x), std::end(m_pSplit->x), 0.0f);
     m_nCores = count;
     m_bRan = false;
     return true;
@@ -528,13 +522,10 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
                                split.sums,
                                split.lastLine1,
                                split.partial,
-                               {split.x0, split.x1},
-                               split.pairs,
+                               split.x,
                                split.out,
+                               split.pairs,
                                split.low,
-                               this,
-                               &CSurrReverbLockstep::LoadChunk,
-                               &CSurrReverbLockstep::StoreChunk,
                                &split.tasks};
         ProcessSplit(channels, count, n, damp);
     } else {
@@ -567,12 +558,16 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     split.tasks.Skip(2 * (steps - 1) + 0); // and so is the last
     const size_t states = static_cast<size_t>(LOCKSTEP_LINES) * m_nLanes;
     std::copy(m_dState, m_dState + states, split.low);
+    for (int32_t done = 0; done < n; done += PIECE)
+        Interleave(channels, count, done, std::min<int32_t>(n - done, PIECE), split.x + done * m_nLanes);
     m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
     split.steps(split.args, 0);
     // A worker that has not come to the block by now finds every step done: it is not waited for.
     if (!m_pWorker->Retract())
         m_pWorker->Finish();
     std::copy(split.low, split.low + states, m_dState);
+    for (int32_t done = 0; done < n; done += PIECE)
+        Deinterleave(split.out + done * m_nLanes, channels, count, done, std::min<int32_t>(n - done, PIECE));
     AdvancePositions(n);
     // A thread stopped in the middle of a task held the other one up. A short stop now and then is
     // the system's own work (an interrupt, the host of a virtual machine taking a processor for a
@@ -589,16 +584,6 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     } else if (m_nStallHistory == 0) {
         m_nSplitBackoff = 0;
     }
-}
-
-void CSurrReverbLockstep::LoadChunk(void* engine, int32_t from, int32_t len, float* in) {
-    const auto* self = static_cast<const CSurrReverbLockstep*>(engine);
-    self->Interleave(self->m_pSplit->channels, self->m_pSplit->count, from, len, in);
-}
-
-void CSurrReverbLockstep::StoreChunk(void* engine, const float* out, int32_t from, int32_t len) {
-    auto* self = static_cast<CSurrReverbLockstep*>(engine);
-    self->Deinterleave(out, self->m_pSplit->channels, self->m_pSplit->count, from, len);
 }
 
 void CSurrReverbLockstep::RunSecondHalf(void* context) {

@@ -94,8 +94,6 @@ private:
     void Deinterleave(const float* out, float* const* channels, int count, int32_t from, int32_t len);
     void AdvancePositions(int32_t n);
     static void RunSecondHalf(void* self);
-    static void LoadChunk(void* engine, int32_t from, int32_t len, float* in);
-    static void StoreChunk(void* engine, const float* out, int32_t from, int32_t len);
 
     // Interleaved lines: one aligned block, line k starting at m_pLine[k].
     float* m_pStorage = nullptr;
