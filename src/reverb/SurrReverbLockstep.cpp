@@ -41,8 +41,8 @@ using RunFn = void (*)(LockstepArgs&);
 struct SplitArgs {
     float* const* line; // interleaved lines, at position 0
     const int32_t* length;
-    const int32_t* pos; // positions at the start of the block
-    double* state;      // low-pass states: each half reads and writes its own six
+    const int32_t* start; // slot of chunk j's first frame in line k: start[j * LOCKSTEP_LINES + k]
+    double* state;        // low-pass states: each half reads and writes its own six
     int32_t n;
     int32_t chunk; // frames between barriers: at most half the shortest line
     double gain, decay;
@@ -260,7 +260,8 @@ struct CSurrReverbLockstep::Split {
     static constexpr int32_t CHUNK = 128; // frames between barriers at most
     static constexpr int32_t FRAME = CHUNK * MAX_LANES;
     static_assert(CHUNK <= PIECE, "Interleave and Deinterleave take a chunk in one piece");
-    static_assert(2 * (MAX_BLOCK / (SPLIT_MIN_LINE / 2) + 3) <= CSurrSharedTasks::MAX_TASKS,
+    static constexpr int32_t MAX_CHUNKS = MAX_BLOCK / (SPLIT_MIN_LINE / 2);
+    static_assert(2 * (MAX_CHUNKS + 3) <= CSurrSharedTasks::MAX_TASKS,
                   "two tasks a step for the shortest chunks");
     alignas(64) float prefix[2 * FRAME];
     alignas(64) float lastLine0[3 * FRAME];
@@ -271,6 +272,7 @@ struct CSurrReverbLockstep::Split {
     alignas(64) float out[MAX_BLOCK * MAX_LANES];
     alignas(64) double pairs[LOCKSTEP_LINES / 2 * FRAME]; // half 1 has at most all six output pairs
     alignas(64) double low[LOCKSTEP_LINES * MAX_LANES];
+    int32_t start[MAX_CHUNKS * LOCKSTEP_LINES];
     CSurrSharedTasks tasks;
     SplitArgs args;
     SplitFn steps;
@@ -509,7 +511,7 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
         Split& split = *m_pSplit;
         split.args = SplitArgs{m_pLine,
                                m_nLength,
-                               m_nPos,
+                               split.start,
                                m_dState,
                                n,
                                std::min(shortest / 2, Split::CHUNK),
@@ -558,6 +560,18 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     split.tasks.Skip(2 * (steps - 1) + 0); // and so is the last
     const size_t states = static_cast<size_t>(LOCKSTEP_LINES) * m_nLanes;
     std::copy(m_dState, m_dState + states, split.low);
+    // Where each chunk starts in each line (a chunk is at most half the shortest line, so one
+    // step never passes a line's end twice).
+    const int32_t chunk = split.args.chunk;
+    for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+        int32_t slot = m_nPos[k] % m_nLength[k];
+        for (int32_t j = 0; j < steps - 3; ++j) {
+            split.start[j * LOCKSTEP_LINES + k] = slot;
+            slot += chunk;
+            if (slot >= m_nLength[k])
+                slot -= m_nLength[k];
+        }
+    }
     for (int32_t done = 0; done < n; done += PIECE)
         Interleave(channels, count, done, std::min<int32_t>(n - done, PIECE), split.x + done * m_nLanes);
     m_pWorker->Start(&CSurrReverbLockstep::RunSecondHalf, &split);
