@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -373,14 +374,18 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
 
     std::atomic<int64_t> done{0};
     std::atomic<size_t> next{0};
-    std::atomic<size_t> finished{0};
+    size_t finished = 0; // under `lock`; `ended` is told of every change
+    std::mutex lock;
+    std::condition_variable ended;
     auto worker = [&]() {
         for (;;) {
             const size_t i = next.fetch_add(1);
             if (i >= tasks.size())
                 return;
             RunTask(tasks[i], i < demoInputs.size() ? demoInputs[i] : nullptr, done);
-            finished.fetch_add(1);
+            const std::lock_guard<std::mutex> guard(lock);
+            ++finished;
+            ended.notify_one();
         }
     };
 
@@ -390,12 +395,11 @@ void RunTasks(std::vector<Task>& tasks, int jobs, bool quiet, const std::vector<
     std::vector<std::thread> pool;
     for (int i = 0; i < threads; ++i)
         pool.emplace_back(worker);
-    // The bar redraws every 100 ms; the end of the last task is noticed within 5 ms, not at the
-    // next redraw (a short render would otherwise wait up to 100 ms for nothing).
-    while (finished.load() < tasks.size()) {
+    // The bar redraws every 100 ms; the end of the last task is noticed at once, not at the next
+    // redraw.
+    for (std::unique_lock<std::mutex> guard(lock); finished < tasks.size();) {
         bar.Draw(done.load());
-        for (int tick = 0; tick < 20 && finished.load() < tasks.size(); ++tick)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ended.wait_for(guard, std::chrono::milliseconds(100), [&] { return finished == tasks.size(); });
     }
     for (std::thread& t : pool)
         t.join();
