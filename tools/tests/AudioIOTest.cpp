@@ -140,3 +140,48 @@ TEST(OutputFile, RoundTripWithChannelMask) {
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"feed.wav"});
     std::filesystem::remove_all(dir);
 }
+
+// Float output is interleaved eight frames at a time where the processor allows: every layout's
+// channel count, written in pieces that end on either side of a group of eight, reads back whole.
+TEST(OutputFile, FloatFramesOfEveryLayoutInPiecesOfAnyLength) {
+    const std::string dir = TempDir();
+    const std::vector<int> pieces = {1, 7, 8, 9, 16, 17, 2, 600, 3};
+    int frames = 0;
+    for (int piece : pieces)
+        frames += piece;
+    for (const LayoutInfo& layout : AllLayouts()) {
+        SCOPED_TRACE(layout.name);
+        const int channels = static_cast<int>(layout.speakers.size());
+        std::vector<std::vector<float>> planar(channels, std::vector<float>(frames));
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < frames; ++i)
+                planar[c][i] = static_cast<float>(c * 10000 + i) / 65536.0f;
+        const std::string path = dir + "/" + std::to_string(channels) + ".wav";
+        std::string error;
+        OutputFile out;
+        ASSERT_TRUE(
+            out.Open(path, FileType::Wav, SampleFormat::Float, 48000, layout.speakers, true, -1, error))
+            << error;
+        int done = 0;
+        for (int piece : pieces) {
+            std::vector<const float*> at;
+            for (int c = 0; c < channels; ++c)
+                at.push_back(planar[c].data() + done);
+            ASSERT_TRUE(out.Write(at.data(), piece, error)) << error;
+            done += piece;
+        }
+        ASSERT_TRUE(out.Commit(error)) << error;
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(info.frames, frames);
+        std::vector<float> back(static_cast<size_t>(frames) * channels);
+        EXPECT_EQ(sf_readf_float(f, back.data(), frames), frames);
+        sf_close(f);
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c)
+                ASSERT_EQ(back[static_cast<size_t>(i) * channels + c], planar[c][i])
+                    << "frame " << i << " channel " << c;
+    }
+    std::filesystem::remove_all(dir);
+}
