@@ -94,6 +94,8 @@ public:
                state.compare_exchange_strong(expected, TAKEN, std::memory_order_acq_rel);
     }
     void Done(int task) { State(task).store(DONE, std::memory_order_release); }
+    // Whether the task is done; if so, everything it wrote is visible here.
+    bool IsDone(int task) { return State(task).load(std::memory_order_acquire) == DONE; }
     // Returns once the task is done; everything it wrote is then visible here.
     void WaitDone(int task);
     uint32_t Stalls() const { return m_nStalls.load(std::memory_order_relaxed); }

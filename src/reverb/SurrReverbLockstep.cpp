@@ -60,7 +60,12 @@ struct SplitArgs {
     const float* x;
     float* out;
     double* pairs;
-    double* low;             // the low-pass states while the halves run, vector-aligned
+    double* low; // the low-pass states while the halves run, vector-aligned
+    // Takes chunks [from, to) of `out` back out into the block's channels (the calling thread only,
+    // while it waits for the other half; it does the rest after the steps).
+    void (*store)(void* engine, int32_t from, int32_t to);
+    void* engine;
+    int32_t stored;          // chunks taken out so far
     CSurrSharedTasks* tasks; // task 2 * step + half
 };
 
@@ -541,6 +546,9 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
                                split.out,
                                split.pairs,
                                split.low,
+                               &CSurrReverbLockstep::StoreChunks,
+                               this,
+                               0,
                                &split.tasks};
         ProcessSplit(channels, count, n, damp);
     } else {
@@ -593,8 +601,7 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     if (!m_pWorker->Retract())
         m_pWorker->Finish();
     std::copy(split.low, split.low + states, m_dState);
-    for (int32_t done = 0; done < n; done += PIECE)
-        Deinterleave(split.out + done * m_nLanes, channels, count, done, std::min<int32_t>(n - done, PIECE));
+    StoreChunks(this, split.args.stored, steps - 3);
     AdvancePositions(n);
     // A thread stopped in the middle of a task held the other one up. A short stop now and then is
     // the system's own work (an interrupt, the host of a virtual machine taking a processor for a
@@ -610,6 +617,20 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
         m_nStallHistory = 1; // the stall that paused counts against the next try
     } else if (m_nStallHistory == 0) {
         m_nSplitBackoff = 0;
+    }
+}
+
+void CSurrReverbLockstep::StoreChunks(void* engine, int32_t from, int32_t to) {
+    auto* self = static_cast<CSurrReverbLockstep*>(engine);
+    const Split& split = *self->m_pSplit;
+    const int32_t chunk = split.args.chunk;
+    const int32_t n = split.args.n;
+    const int lanes = self->m_nLanes;
+    for (int32_t first = from * chunk, end = std::min(n, to * chunk); first < end;) {
+        const int32_t len = std::min<int32_t>(end - first, PIECE);
+        self->Deinterleave(split.out + static_cast<size_t>(first) * lanes, split.channels, split.count, first,
+                           len);
+        first += len;
     }
 }
 

@@ -94,6 +94,7 @@ private:
     void Deinterleave(const float* out, float* const* channels, int count, int32_t from, int32_t len);
     void AdvancePositions(int32_t n);
     static void RunSecondHalf(void* self);
+    static void StoreChunks(void* engine, int32_t from, int32_t to);
 
     // Interleaved lines: one aligned block, line k starting at m_pLine[k].
     float* m_pStorage = nullptr;
