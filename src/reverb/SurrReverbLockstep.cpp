@@ -602,7 +602,7 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
         m_pWorker->Finish();
     std::copy(split.low, split.low + states, m_dState);
     StoreChunks(this, split.args.stored, steps - 3);
-    AdvancePositions(n);
+    AdvancePositions(m_nLength, m_nPos, n);
     // A thread stopped in the middle of a task held the other one up. A short stop now and then is
     // the system's own work (an interrupt, the host of a virtual machine taking a processor for a
     // moment) and costs less than giving up the split. A long one, or short ones in
@@ -639,13 +639,12 @@ void CSurrReverbLockstep::RunSecondHalf(void* context) {
     split->steps(split->args, 1);
 }
 
-// The positions the one-thread loop leaves, by the core's own wrap rule.
-void CSurrReverbLockstep::AdvancePositions(int32_t n) {
-    for (int32_t done = 0; done < n;) {
-        const int32_t run = std::min(n - done, CSurrReverbFdnEffect::SamplesUntilWrap(m_nLength, m_nPos));
-        for (int k = 0; k < LOCKSTEP_LINES; ++k)
-            m_nPos[k] += run;
-        done += run;
+void CSurrReverbLockstep::AdvancePositions(const int32_t* length, int32_t* pos, int32_t n) {
+    if (n <= 0)
+        return;
+    for (int k = 0; k < LOCKSTEP_LINES; ++k) {
+        const int32_t from = pos[k] >= length[k] ? 0 : pos[k];
+        pos[k] = (from + n - 1) % length[k] + 1;
     }
 }
 

@@ -77,6 +77,12 @@ public:
     // True while the engine holds the line samples of the cores.
     bool HoldsState() const { return m_nCores > 0; }
 
+    // Moves the twelve positions `pos` of lines of `length` on by n frames as the core's own runs
+    // would (CSurrReverbFdnEffect::SamplesUntilWrap): a line at its end starts over at the next run
+    // and no run passes a line's end, so after n >= 1 frames each position lies in 1 ... length (a
+    // line whose end comes with the last frame is left there).
+    static void AdvancePositions(const int32_t* length, int32_t* pos, int32_t n);
+
     // Instruction set Process uses; Force picks one for tests (a set the processor lacks is
     // refused and the current one returned).
     static Isa ActiveIsa();
@@ -92,7 +98,6 @@ private:
     void ProcessSplit(float* const* channels, int count, int32_t n, bool damp);
     void Interleave(float* const* channels, int count, int32_t from, int32_t len, float* in) const;
     void Deinterleave(const float* out, float* const* channels, int count, int32_t from, int32_t len);
-    void AdvancePositions(int32_t n);
     static void RunSecondHalf(void* self);
     static void StoreChunks(void* engine, int32_t from, int32_t to);
 

@@ -183,3 +183,31 @@ TEST(SurrReverbLockstep, FallsBackToSingleCoresAndTakesOverAgain) {
     }
     ExpectSameCores(node, twin);
 }
+
+// Positions moved on in one step land where the core's runs, cut at every line's end, leave them:
+// random positions (at a line's end or past it too), lengths and block lengths from 0 to several
+// times the longest line.
+TEST(SurrReverbLockstep, PositionsMoveOnAsTheCoresRunsLeaveThem) {
+    constexpr int L = CSurrReverbFdnEffect::LINES;
+    std::mt19937 rng(41);
+    for (int trial = 0; trial < 20000; ++trial) {
+        int32_t length[L];
+        int32_t base = 1 + static_cast<int32_t>(rng() % 300);
+        for (int k = 0; k < L; ++k)
+            length[k] = base + static_cast<int32_t>(rng() % 200) * (k > 0); // line 0 the shortest
+        int32_t pos[L], expected[L];
+        for (int k = 0; k < L; ++k)
+            expected[k] = pos[k] = static_cast<int32_t>(rng() % (length[k] + 2)); // up to one past
+        const int32_t n = static_cast<int32_t>(rng() % 2000);
+        for (int32_t done = 0; done < n;) {
+            const int32_t run = std::min(n - done, CSurrReverbFdnEffect::SamplesUntilWrap(length, expected));
+            for (int k = 0; k < L; ++k)
+                expected[k] += run;
+            done += run;
+        }
+        CSurrReverbLockstep::AdvancePositions(length, pos, n);
+        for (int k = 0; k < L; ++k)
+            ASSERT_EQ(pos[k], expected[k])
+                << "trial " << trial << " line " << k << " length " << length[k] << " n " << n;
+    }
+}
