@@ -3,6 +3,9 @@
 
 #include "E2eSupport.h"
 #include "Halvane.h"
+#include "HalvaneLayouts.h"
+
+#include <algorithm>
 
 using namespace e2e;
 
@@ -57,4 +60,46 @@ TEST(ProcessPlanar, AliasedBuffersExtraOutputsAndRefusals) {
     CSurroundEffect fresh;
     EXPECT_EQ(fresh.ProcessPlanar(in, 2, out.data(), 8, 16), 0);
     EXPECT_EQ(fresh.GetOutputChannels(), 0);
+}
+
+// Output channels that share samples get what copying each channel's result into place, channel
+// after channel and block after block, would leave: the block cannot go through the graph in them.
+// With fewer outputs than speakers the rest of the speakers are dropped.
+TEST(ProcessPlanar, OutputsThatShareSamplesOrAreTooFew) {
+    CSurroundEffect a, b;
+    tWAVEFORMATEX format = Format(2, 48000);
+    a.Initialize(&format);
+    b.Initialize(&format);
+    const int n = 9000; // three blocks of the graph
+    const Channels input = Noise(2, n, 6);
+    const Channels expected = ProcessOnce(a, input);
+    ASSERT_EQ(expected.size(), 6u);
+
+    // Channels 1 and 2 are one buffer; channel 4 starts 1000 samples into channel 3's.
+    std::vector<float> shared(n, 5.0f), pair(n + 1000, 5.0f);
+    Channels own(3, std::vector<float>(n, 5.0f));
+    float* out[] = {own[0].data(), shared.data(),      shared.data(),
+                    pair.data(),   pair.data() + 1000, own[1].data()};
+    const float* in[] = {input[0].data(), input[1].data()};
+    ASSERT_EQ(b.ProcessPlanar(in, 2, out, 6, n), 1);
+    std::vector<float> sharedExpected(n), pairExpected(n + 1000, 5.0f);
+    for (int start = 0; start < n; start += HALVANE_MAX_BLOCK) {
+        const int len = std::min(HALVANE_MAX_BLOCK, n - start);
+        for (int c : {1, 2})
+            std::copy_n(expected[c].begin() + start, len, sharedExpected.begin() + start);
+        std::copy_n(expected[3].begin() + start, len, pairExpected.begin() + start);
+        std::copy_n(expected[4].begin() + start, len, pairExpected.begin() + 1000 + start);
+    }
+    EXPECT_EQ(own[0], expected[0]);
+    EXPECT_EQ(shared, sharedExpected);
+    EXPECT_EQ(pair, pairExpected);
+    EXPECT_EQ(own[1], expected[5]);
+
+    CSurroundEffect c;
+    c.Initialize(&format);
+    Channels three(3, std::vector<float>(n, 5.0f));
+    float* few[] = {three[0].data(), three[1].data(), three[2].data()};
+    ASSERT_EQ(c.ProcessPlanar(in, 2, few, 3, n), 1);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(three[k], expected[k]) << k;
 }
