@@ -54,9 +54,9 @@ struct SplitArgs {
     float* sums;
     float* lastLine1;
     float* partial;
-    // The whole block's input and output, lane-interleaved by the calling thread before and after
-    // the halves run (so that the worker spends its share on the network alone); half 1's pair
-    // differences of one chunk.
+    // The whole block's input and output, lane-interleaved; the calling thread fills `x` before the
+    // halves run and takes `out` back out (see `store`), so that the worker spends its share on the
+    // network alone. Half 1's pair differences of one chunk.
     const float* x;
     float* out;
     double* pairs;
