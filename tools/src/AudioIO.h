@@ -85,6 +85,9 @@ public:
     virtual ~FrameSink() = default;
     // Writes `frames` frames from planar channels, one pointer per channel.
     virtual bool Write(const float* const* channels, int frames, std::string& error) = 0;
+    // A little of the sink's own background work, for a thread that has nothing else to do;
+    // false once there is none left.
+    virtual bool Tidy() { return false; }
 };
 
 // Float frames kept between the two passes of --normalize: a headerless file beside the output (in
@@ -146,6 +149,9 @@ public:
     bool Commit(std::string& error);
     // Removes the temporary file.
     void Abandon();
+    // Drops a piece of the page cache the file this one replaces holds (replacing it frees that
+    // cache; done beforehand, while a thread is idle, the replacement waits less).
+    bool Tidy() override;
 
 private:
     bool OpenFile(SF_INFO& info, std::string& error);
@@ -168,6 +174,11 @@ private:
     std::vector<int16_t> m_short;
     std::vector<int32_t> m_int;
     int64_t m_unflushed = 0; // bytes written since the last early write-back
+    // The file to be replaced, while its cache is dropped: read-only, -1 when none or done.
+    int m_old = -1;
+    int64_t m_oldSize = 0;
+    int64_t m_oldDropped = 0;
+    void CloseOld();
 };
 
 // Whether two paths name the same existing file.

@@ -563,7 +563,7 @@ private:
                     tried = now;
                 }
             }
-            if (busy) {
+            if (busy || (writing && m_out.Tidy())) {
                 idle = 0;
             } else if (++idle < kIdlePolls) {
                 CpuRelax();

@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/mman.h>
 #include <unistd.h>
 
 using namespace halvane_cli;
@@ -183,5 +185,81 @@ TEST(OutputFile, FloatFramesOfEveryLayoutInPiecesOfAnyLength) {
                 ASSERT_EQ(back[static_cast<size_t>(i) * channels + c], planar[c][i])
                     << "frame " << i << " channel " << c;
     }
+    std::filesystem::remove_all(dir);
+}
+
+// The file an output replaces has its cache dropped piece by piece while a thread is idle (Tidy),
+// and only that file: the new one keeps its name and content, and a new name has nothing to drop.
+TEST(OutputFile, TidyDropsTheCacheOfTheFileItReplaces) {
+    const std::string dir = TempDir();
+    const std::string path = dir + "/old.wav";
+    {
+        std::ofstream old(path, std::ios::binary);
+        const std::string bytes(4 << 20, 'x');
+        old.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fsync(fd), 0); // clean pages, which a drop may let go
+    const size_t size = 4 << 20;
+    void* map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const auto resident = [&] {
+        std::vector<unsigned char> pages((size + 4095) / 4096);
+        EXPECT_EQ(mincore(map, size, pages.data()), 0);
+        size_t n = 0;
+        for (unsigned char p : pages)
+            n += p & 1;
+        return n;
+    };
+    const auto readAll = [&] {
+        volatile char sum = 0;
+        for (size_t i = 0; i < size; i += 4096)
+            sum = sum + static_cast<const char*>(map)[i]; // every page in the cache
+        munmap(map, size);
+        map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0); // a fresh mapping: no page mapped yet
+    };
+    // Some file systems (tmpfs) keep their pages whatever one advises: nothing to see there.
+    readAll();
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (resident() > 0) {
+        munmap(map, size);
+        close(fd);
+        std::filesystem::remove_all(dir);
+        GTEST_SKIP() << "the file system of " << dir << " keeps its cache";
+    }
+    readAll();
+    ASSERT_GT(resident(), 0u);
+
+    const LayoutInfo* layout = FindLayout("5.1");
+    std::string error;
+    OutputFile out;
+    ASSERT_TRUE(out.Open(path, FileType::Wav, SampleFormat::Float, 48000, layout->speakers, true, -1, error))
+        << error;
+    int pieces = 0;
+    while (out.Tidy())
+        ++pieces;
+    EXPECT_GE(pieces, 16) << "a quarter megabyte at a time";
+    EXPECT_FALSE(out.Tidy());
+    EXPECT_EQ(resident(), 0u);
+    munmap(map, size);
+    close(fd);
+
+    std::vector<std::vector<float>> planar(6, std::vector<float>(100, 0.25f));
+    std::vector<const float*> ptr;
+    for (auto& channel : planar)
+        ptr.push_back(channel.data());
+    ASSERT_TRUE(out.Write(ptr.data(), 100, error)) << error;
+    ASSERT_TRUE(out.Commit(error)) << error;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 100);
+    sf_close(f);
+
+    OutputFile fresh;
+    ASSERT_TRUE(fresh.Open(dir + "/new.wav", FileType::Wav, SampleFormat::Float, 48000, layout->speakers,
+                           true, -1, error));
+    EXPECT_FALSE(fresh.Tidy());
     std::filesystem::remove_all(dir);
 }
