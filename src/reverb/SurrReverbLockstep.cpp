@@ -277,7 +277,6 @@ const FdnBank& Bank(const CSurrReverbFdnEffect* core) {
 struct CSurrReverbLockstep::Split {
     static constexpr int32_t CHUNK = 128; // frames between barriers at most
     static constexpr int32_t FRAME = CHUNK * MAX_LANES;
-    static_assert(CHUNK <= PIECE, "Interleave and Deinterleave take a chunk in one piece");
     static constexpr int32_t MAX_CHUNKS = MAX_BLOCK / (SPLIT_MIN_LINE / 2);
     static_assert(2 * (MAX_CHUNKS + 3) <= CSurrSharedTasks::MAX_TASKS,
                   "two tasks a step for the shortest chunks");

@@ -540,8 +540,9 @@ private:
     }
 
     // The lending thread's loop: helping the processing thread first (it holds up every stage),
-    // then writing (it frees slots), then reading ahead. With nothing to do it polls for about
-    // a block's time, then sleeps until a stage moves (or briefly, to look for help again).
+    // then writing (it frees slots), then reading ahead, then the output's own chores (Tidy). With
+    // nothing to do it polls for about a block's time, then sleeps until a stage moves (or
+    // briefly, to look for help again).
     void Serve(std::atomic<int64_t>* progress) {
         bool reading = true;
         bool writing = true;
