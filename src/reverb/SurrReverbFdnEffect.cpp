@@ -255,8 +255,10 @@ void CSurrReverbFdnEffect::SetRoomSize(float metres) {
         if (StartLengthGlide(lengths))
             return;
         // Lines too short to read between samples (very low rates) start over, silent, as in the
-        // jumping mode, in the buffers they have.
+        // jumping mode, in the buffers they have. They count as new lines: a lockstep engine that
+        // holds the old ones' samples must take these over rather than carry on with its own.
         FinishGlides();
+        m_nLineSetId = NewLineSetId();
         for (FdnBank* bank : {&m_LeftBank, &m_RightBank}) {
             for (int k = 0; k < LINES && bank->m_pLine[k]; ++k) {
                 std::fill(bank->m_pLine[k], bank->m_pLine[k] + m_nCapacity, 0.0f);
