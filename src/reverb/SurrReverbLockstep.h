@@ -69,10 +69,14 @@ public:
     // Blocks that run on one thread after a split block in which a thread waited, yielding, more
     // than SPLIT_LONG_STALL_US for the other (the processors were busy with other work), or once
     // SPLIT_PAUSE_STALLS of the last 32 split blocks had shorter such waits, before the split is
-    // tried again; doubled after each stalled try, up to SPLIT_PAUSE_MAX.
+    // tried again; doubled after each stalled try, up to SPLIT_PAUSE_MAX. The first pause is short:
+    // on a machine with a processor per thread a lone stall of 0.5 to 5 ms (the kernel's own work,
+    // a virtual machine's host) comes a few times a minute, and each pause gives up the second
+    // thread's share of every block in it; a machine that is really too busy stalls again at once
+    // and reaches the long pauses after a few tries.
     static constexpr uint32_t SPLIT_LONG_STALL_US = 500;
     static constexpr int SPLIT_PAUSE_STALLS = 4;
-    static constexpr int SPLIT_PAUSE_BLOCKS = 64;
+    static constexpr int SPLIT_PAUSE_BLOCKS = 8;
     static constexpr int SPLIT_PAUSE_MAX = 8192;
     // True while the engine holds the line samples of the cores.
     bool HoldsState() const { return m_nCores > 0; }
