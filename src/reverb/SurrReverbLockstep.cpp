@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bitset>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -228,6 +228,8 @@ CSurrReverbLockstep::Isa BestIsa() {
 
 // Chosen once; an atomic, as several effects may start processing on several threads at once.
 std::atomic<int> g_Isa{static_cast<int>(CSurrReverbLockstep::Isa::Auto)};
+// Every block that can split does, the governor unasked (SplitAlways).
+std::atomic<bool> g_SplitAlways{false};
 
 const RunTable* Table() {
 #if defined(__GNUC__)
@@ -311,6 +313,15 @@ CSurrReverbLockstep::Isa CSurrReverbLockstep::Force(Isa isa) {
     if (isa == Isa::Auto || static_cast<int>(isa) <= static_cast<int>(best))
         g_Isa.store(static_cast<int>(isa == Isa::Auto ? best : isa), std::memory_order_relaxed);
     return ActiveIsa();
+}
+
+bool CSurrReverbLockstep::SplitAlways(bool always) {
+    return g_SplitAlways.exchange(always, std::memory_order_relaxed);
+}
+
+bool CSurrReverbLockstep::WillSplit(int32_t n) const {
+    return m_pSplit && n >= SPLIT_MIN_BLOCK &&
+           (g_SplitAlways.load(std::memory_order_relaxed) || m_Governor.WouldSplit());
 }
 
 CSurrReverbLockstep::CSurrReverbLockstep() = default;
@@ -486,6 +497,7 @@ void CSurrReverbLockstep::WriteBackCounters(CSurrReverbFdnEffect* const* cores) 
 
 bool CSurrReverbLockstep::SetWorker(CSurrWorkerThread* worker) {
     m_pWorker = worker;
+    m_Governor.Reset();
     if (!worker) {
         m_pSplit.reset();
         return true;
@@ -523,8 +535,11 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
     const float scale = static_cast<float>(first->m_fWet / WET_DIVISOR);
     const float dry = first->m_fDry;
     const int32_t shortest = *std::min_element(m_nLength, m_nLength + LOCKSTEP_LINES);
-    const bool paused = m_nSplitPause > 0 && --m_nSplitPause > 0;
-    if (m_pSplit && !paused && n >= SPLIT_MIN_BLOCK && shortest >= SPLIT_MIN_LINE) {
+    // With a worker, a block long enough to split is timed whichever way it runs (see the governor).
+    const bool timed = m_pSplit && n >= SPLIT_MIN_BLOCK && shortest >= SPLIT_MIN_LINE;
+    const auto start = timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    const bool twoThreads = timed && (g_SplitAlways.load(std::memory_order_relaxed) || m_Governor.Split());
+    if (twoThreads) {
         Split& split = *m_pSplit;
         split.args = SplitArgs{m_pLine,
                                m_nLength,
@@ -561,6 +576,15 @@ bool CSurrReverbLockstep::Process(CSurrReverbFdnEffect* const* cores, float* con
             run(args);
             Deinterleave(m_Out, channels, count, done, len);
         }
+    }
+    if (timed) {
+        const int64_t ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        if (twoThreads)
+            m_Governor.SplitDone(ns, n, m_pSplit->tasks.Stalls(), m_pSplit->tasks.StallMicroseconds());
+        else
+            m_Governor.SingleDone(ns, n);
     }
     WriteBackCounters(cores);
     return true;
@@ -602,21 +626,6 @@ void CSurrReverbLockstep::ProcessSplit(float* const* channels, int count, int32_
     std::copy(split.low, split.low + states, m_dState);
     StoreChunks(this, split.args.stored, steps - 3);
     AdvancePositions(m_nLength, m_nPos, n);
-    // A thread stopped in the middle of a task held the other one up. A short stop now and then is
-    // the system's own work (an interrupt, the host of a virtual machine taking a processor for a
-    // moment) and costs less than giving up the split. A long one, or short ones in
-    // SPLIT_PAUSE_STALLS of the last 32 split blocks, mean the machine has more work than cores:
-    // one thread does better for a while, twice as long after each stalled try. The samples are
-    // the same either way.
-    m_nStallHistory = m_nStallHistory << 1 | (split.tasks.Stalls() > 0 ? 1u : 0u);
-    if (split.tasks.StallMicroseconds() > SPLIT_LONG_STALL_US ||
-        std::bitset<32>(m_nStallHistory).count() >= SPLIT_PAUSE_STALLS) {
-        m_nSplitBackoff = std::clamp(m_nSplitBackoff * 2, SPLIT_PAUSE_BLOCKS, SPLIT_PAUSE_MAX);
-        m_nSplitPause = m_nSplitBackoff;
-        m_nStallHistory = 1; // the stall that paused counts against the next try
-    } else if (m_nStallHistory == 0) {
-        m_nSplitBackoff = 0;
-    }
 }
 
 void CSurrReverbLockstep::StoreChunks(void* engine, int32_t from, int32_t to) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "reverb/SurrSplitGovernor.h"
+
 class CSurrReverbFdnEffect;
 class CSurrWorkerThread;
 
@@ -63,21 +65,9 @@ public:
     // BM_GraphWorkers: 7.1 at 256-sample blocks ran 0.8 times as fast with the worker).
     static constexpr int32_t SPLIT_MIN_BLOCK = 1024;
     // Whether a block of n samples is likely to run on two threads (the line lengths decide too).
-    bool WillSplit(int32_t n) const { return m_pSplit && n >= SPLIT_MIN_BLOCK && m_nSplitPause <= 1; }
+    bool WillSplit(int32_t n) const;
     // Lines shorter than this would make the two threads meet every few frames: one thread then.
     static constexpr int32_t SPLIT_MIN_LINE = 64;
-    // Blocks that run on one thread after a split block in which a thread waited, yielding, more
-    // than SPLIT_LONG_STALL_US for the other (the processors were busy with other work), or once
-    // SPLIT_PAUSE_STALLS of the last 32 split blocks had shorter such waits, before the split is
-    // tried again; doubled after each stalled try, up to SPLIT_PAUSE_MAX. The first pause is short:
-    // on a machine with a processor per thread a lone stall of 0.5 to 5 ms (the kernel's own work,
-    // a virtual machine's host) comes a few times a minute, and each pause gives up the second
-    // thread's share of every block in it; a machine that is really too busy stalls again at once
-    // and reaches the long pauses after a few tries.
-    static constexpr uint32_t SPLIT_LONG_STALL_US = 500;
-    static constexpr int SPLIT_PAUSE_STALLS = 4;
-    static constexpr int SPLIT_PAUSE_BLOCKS = 8;
-    static constexpr int SPLIT_PAUSE_MAX = 8192;
     // True while the engine holds the line samples of the cores.
     bool HoldsState() const { return m_nCores > 0; }
 
@@ -91,6 +81,10 @@ public:
     // refused and the current one returned).
     static Isa ActiveIsa();
     static Isa Force(Isa isa);
+    // With true, every block that can run on two threads does, whatever the governor would decide,
+    // so that tests of the split's samples do not depend on the machine's timing. Returns the
+    // setting before.
+    static bool SplitAlways(bool always);
 
 private:
     bool CanRun(CSurrReverbFdnEffect* const* cores, int count) const;
@@ -130,9 +124,7 @@ private:
     friend struct Split;
     CSurrWorkerThread* m_pWorker = nullptr;
     std::unique_ptr<Split> m_pSplit;
-    int m_nSplitPause = 0;        // blocks left on one thread after a stalled split
-    int m_nSplitBackoff = 0;      // the last pause
-    uint32_t m_nStallHistory = 0; // bit i: the split block i blocks back stalled
+    CSurrSplitGovernor m_Governor; // whether a block that could split does
 };
 
 #endif

@@ -147,6 +147,10 @@ TEST(SurrReverbLockstep, NodeMatchesCoresOneByOneForEveryLayoutAndInstructionSet
 
 TEST(SurrReverbLockstep, WorkerThreadSplitMatchesCoresOneByOne) {
     IsaRestorer restore;
+    struct SplitRestorer {
+        bool before = CSurrReverbLockstep::SplitAlways(true);
+        ~SplitRestorer() { CSurrReverbLockstep::SplitAlways(before); }
+    } always;
     for (Isa isa : AvailableIsas())
         for (int code : {51, 63, 271, 1599})
             ExpectNodeMatchesCores(isa, code, 1);
