@@ -11,10 +11,10 @@
 // while both are busy, and every step waits for the slower half: measured, split blocks then took
 // 2.3 times as long as one thread alone. So both are watched: the stalls the threads report, and
 // the time a split block takes per frame against a one-thread block's. A block that stalls long, a
-// run of short stalls, or split blocks slower than one thread pause the split for a while, twice
-// as long after each failed try. One block in every PROBE_EVERY runs on one thread to keep the
-// one-thread time current. Only the choice of thread depends on the clock: the samples are the
-// same either way.
+// run of short stalls, or split blocks a quarter slower than one thread pause the split, twice
+// as long after each failed try. One block after every PROBE_EVERY split ones runs on one thread
+// to keep the one-thread time current. Only the choice of thread depends on the clock: the
+// samples are the same either way.
 class CSurrSplitGovernor {
 public:
     // A split block in which a thread waited, yielding, longer than this for the other.
@@ -28,8 +28,8 @@ public:
     // tries.
     static constexpr int PAUSE_BLOCKS = 8;
     static constexpr int PAUSE_MAX = 8192;
-    // Split blocks between two one-thread blocks that measure what one thread takes (a quarter
-    // of a percent of the blocks: each such block forgoes the second thread's share).
+    // Split blocks between two one-thread blocks that measure what one thread takes (0.4% of the
+    // blocks, each of them giving up the second thread's share).
     static constexpr int PROBE_EVERY = 256;
     // Split blocks averaged before their time is held against one thread's: a single block's time
     // varies with what the other thread was doing when it began.
