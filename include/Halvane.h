@@ -372,8 +372,8 @@ private:
     // Realtime path: buffers sized once by Initialize, so steady-state blocks never allocate.
     int32_t m_nGraphInputs = 0;    // input channels of the built graph (1 or 2)
     _SOUNDDATAEX_ m_RtBlock;       // block record; points into the two buffers below
-    std::vector<float> m_RtInput;  // 2 x HALVANE_MAX_BLOCK input samples
-    std::vector<float> m_RtOutput; // 10 x HALVANE_MAX_BLOCK speaker samples
+    std::vector<float> m_RtInput;  // 2 x 4096 input samples
+    std::vector<float> m_RtOutput; // 10 x 4096 speaker samples
     float* m_RtOutputChannels[10] = {};
 
     void ApplySmoothing(); // hands the glide length (0 when off) to the nodes
