@@ -496,8 +496,9 @@ void CSurrReverbLockstep::WriteBackCounters(CSurrReverbFdnEffect* const* cores) 
 }
 
 bool CSurrReverbLockstep::SetWorker(CSurrWorkerThread* worker) {
+    if (worker != m_pWorker) // what was measured holds for the thread it was measured with
+        m_Governor.Reset();
     m_pWorker = worker;
-    m_Governor.Reset();
     if (!worker) {
         m_pSplit.reset();
         return true;
